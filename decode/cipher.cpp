@@ -22,8 +22,8 @@ void updateKeys(uint8_t plain)
 
 uint8_t decryptByte()
 {
-    uint16_t t = (uint16_t)(key2 | 2);
-    return (uint8_t)((uint16_t)(t * (t ^ 1)) >> 8);
+    uint32_t t = (key2 | 2) & 0xFFFF; // unsigned 32-bit: the 16-bit product must not overflow an int
+    return (uint8_t)(((t * (t ^ 1)) & 0xFFFF) >> 8);
 }
 
 void decryptBuffer(uint8_t* data, uint32_t n)
