@@ -1,0 +1,23 @@
+# The stub aksfx32.exe: a small Unicode GUI program, statically linked, without exceptions or RTTI.
+set(STUB_FLAGS -Os -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables)
+
+add_library(aksfx_stub_lib STATIC
+  startup/sfxhead.cpp
+  startup/payload.cpp
+  startup/messages.cpp
+  launch/relaunch.cpp
+  ui/main_dialog.cpp
+  ui/meter.cpp
+)
+target_compile_options(aksfx_stub_lib PRIVATE ${STUB_FLAGS})
+target_compile_definitions(aksfx_stub_lib PUBLIC UNICODE _UNICODE WIN32_LEAN_AND_MEAN _WIN32_WINNT=0x0601)
+target_link_libraries(aksfx_stub_lib PUBLIC aksfx_pure comctl32 shlwapi shell32 user32 gdi32 kernel32)
+
+add_executable(aksfx32 WIN32 startup/winmain.cpp resources/aksfx32.rc)
+target_compile_options(aksfx32 PRIVATE ${STUB_FLAGS})
+target_include_directories(aksfx32 PRIVATE ${CMAKE_BINARY_DIR}/resources ${CMAKE_SOURCE_DIR}/resources)
+add_dependencies(aksfx32 stub_icon)
+set_source_files_properties(resources/aksfx32.rc PROPERTIES
+  OBJECT_DEPENDS "${CMAKE_BINARY_DIR}/resources/aksfx32.ico;${CMAKE_SOURCE_DIR}/resources/strings.rc;${CMAKE_SOURCE_DIR}/resources/dialogs.rc;${CMAKE_SOURCE_DIR}/resources/aksfx32.manifest")
+target_link_libraries(aksfx32 PRIVATE aksfx_stub_lib)
+target_link_options(aksfx32 PRIVATE -municode -static -s -Wl,--gc-sections)
