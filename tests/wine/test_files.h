@@ -1,0 +1,38 @@
+// File helpers for the Windows tests: scratch folders, whole-file reads and writes, and running the
+// building tool.
+#ifndef AKSFX_TEST_FILES_H
+#define AKSFX_TEST_FILES_H
+
+#include <windows.h>
+
+#include <stdint.h>
+#include <string>
+#include <vector>
+
+// The build folder's programs, as Windows paths (aksfx32.exe, aksfx-build.exe).
+std::wstring buildProgram(const wchar_t* name);
+
+// A fresh, empty folder below the temporary folder, named for the test; ends with a backslash.
+std::wstring scratchFolder(const std::wstring& name);
+
+std::vector<uint8_t> readWhole(const std::wstring& path);
+void writeWhole(const std::wstring& path, const std::vector<uint8_t>& bytes);
+void writeText(const std::wstring& path, const std::string& text);
+bool exists(const std::wstring& path);
+
+// Runs a console program, waits, returns its exit code; its output goes to *output when given.
+DWORD runConsole(const std::wstring& commandLine, std::string* output = nullptr);
+
+// Runs aksfx-build with the given arguments (already quoted as needed); fails the test on a non-zero exit.
+void buildSfx(const std::wstring& arguments);
+
+uint32_t le32(const std::vector<uint8_t>& bytes, size_t at);
+void putLe32(std::vector<uint8_t>& bytes, size_t at, uint32_t value);
+
+// Offset of the parameter block in a built file.
+size_t blockOffset(const std::vector<uint8_t>& file);
+
+// The folders directly below the temporary folder.
+std::vector<std::wstring> temporaryFolderNames();
+
+#endif

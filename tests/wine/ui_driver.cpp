@@ -1,0 +1,210 @@
+#include "ui_driver.h"
+
+#include <tlhelp32.h>
+
+#include <algorithm>
+#include <set>
+
+bool SeenWindow::hasControl(int id) const
+{
+    for (const auto& c : controls)
+        if (c.id == id)
+            return true;
+    return false;
+}
+
+std::wstring SeenWindow::controlText(int id) const
+{
+    for (const auto& c : controls)
+        if (c.id == id)
+            return c.text;
+    return L"";
+}
+
+std::vector<int> SeenWindow::buttons() const
+{
+    std::vector<int> ids;
+    for (const auto& c : controls) {
+        std::wstring cls = c.className;
+        std::transform(cls.begin(), cls.end(), cls.begin(), ::towlower);
+        if (cls == L"button" && c.visible)
+            ids.push_back(c.id);
+    }
+    return ids;
+}
+
+std::string narrow(const std::wstring& text)
+{
+    int n = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), (int)text.size(), nullptr, 0, nullptr, nullptr);
+    std::string out(n, '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), (int)text.size(), &out[0], n, nullptr, nullptr);
+    return out;
+}
+
+std::wstring RunResult::describe() const
+{
+    std::wstring out = L"exit code " + std::to_wstring(exitCode) + (timedOut ? L" (timed out)" : L"") + L"\n";
+    for (const auto& w : seen) {
+        out += L"[" + w.className + L"] \"" + w.caption + L"\"";
+        if (!w.text.empty())
+            out += L": " + w.text;
+        out += L"\n";
+    }
+    return out;
+}
+
+int defaultAnswer(const SeenWindow& window, HWND)
+{
+    if (window.hasControl(106)) // the main dialog
+        return IDCANCEL;
+    std::vector<int> b = window.buttons();
+    return b.empty() ? 0 : b.front();
+}
+
+namespace {
+
+std::wstring textOf(HWND window)
+{
+    wchar_t buffer[4096];
+    buffer[0] = 0;
+    // WM_GETTEXT reads across processes for the standard controls.
+    SendMessageTimeoutW(window, WM_GETTEXT, 4096, (LPARAM)buffer, SMTO_ABORTIFHUNG, 2000, nullptr);
+    buffer[4095] = 0;
+    return buffer;
+}
+
+std::wstring classOf(HWND window)
+{
+    wchar_t buffer[256];
+    int n = GetClassNameW(window, buffer, 256);
+    return std::wstring(buffer, n > 0 ? n : 0);
+}
+
+BOOL CALLBACK collectChild(HWND child, LPARAM context)
+{
+    auto* window = reinterpret_cast<SeenWindow*>(context);
+    if (GetParent(child) == nullptr)
+        return TRUE;
+    SeenControl c{GetDlgCtrlID(child), classOf(child), textOf(child), IsWindowVisible(child) != 0};
+    window->controls.push_back(c);
+    if (c.id == 0xFFFF)
+        window->text = c.text;
+    return TRUE;
+}
+
+SeenWindow read(HWND window, DWORD processId)
+{
+    SeenWindow seen;
+    seen.className = classOf(window);
+    seen.caption = textOf(window);
+    seen.processId = processId;
+    EnumChildWindows(window, collectChild, reinterpret_cast<LPARAM>(&seen));
+    return seen;
+}
+
+std::set<DWORD> processTree(DWORD root)
+{
+    std::set<DWORD> tree = {root};
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE)
+        return tree;
+    std::vector<PROCESSENTRY32W> all;
+    PROCESSENTRY32W entry;
+    entry.dwSize = sizeof entry;
+    for (BOOL ok = Process32FirstW(snapshot, &entry); ok; ok = Process32NextW(snapshot, &entry))
+        all.push_back(entry);
+    CloseHandle(snapshot);
+    for (bool grew = true; grew;) {
+        grew = false;
+        for (const auto& e : all)
+            if (tree.count(e.th32ParentProcessID) && !tree.count(e.th32ProcessID)) {
+                tree.insert(e.th32ProcessID);
+                grew = true;
+            }
+    }
+    return tree;
+}
+
+struct WindowSearch {
+    std::set<DWORD> processes;
+    std::vector<std::pair<HWND, DWORD>> found;
+};
+
+BOOL CALLBACK collectTopLevel(HWND window, LPARAM context)
+{
+    auto* search = reinterpret_cast<WindowSearch*>(context);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
+    if (search->processes.count(pid) && IsWindowVisible(window))
+        search->found.push_back({window, pid});
+    return TRUE;
+}
+
+void press(HWND window, int id)
+{
+    HWND button = GetDlgItem(window, id);
+    PostMessageW(window, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), (LPARAM)button);
+}
+
+} // namespace
+
+RunResult runProgram(const std::wstring& exe, const std::wstring& args, const Answer& answer, DWORD timeoutMs,
+                     const std::wstring& workDir)
+{
+    RunResult result;
+    std::wstring commandLine = L"\"" + exe + L"\"" + args;
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessW(exe.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
+                        workDir.empty() ? nullptr : workDir.c_str(), &startup, &process)) {
+        result.exitCode = 0xFFFFFFFF;
+        result.seen.push_back({L"(CreateProcess failed)", exe, L"", {}, 0});
+        return result;
+    }
+    CloseHandle(process.hThread);
+
+    std::set<DWORD> known = {process.dwProcessId};
+    std::set<HWND> answered;
+    DWORD start = GetTickCount();
+    for (;;) {
+        std::set<DWORD> tree = processTree(process.dwProcessId);
+        known.insert(tree.begin(), tree.end());
+        WindowSearch search{known, {}};
+        EnumWindows(collectTopLevel, reinterpret_cast<LPARAM>(&search));
+        for (auto& [window, pid] : search.found) {
+            if (answered.count(window))
+                continue;
+            answered.insert(window);
+            SeenWindow seen = read(window, pid);
+            result.seen.push_back(seen);
+            int id = answer(seen, window);
+            if (id)
+                press(window, id);
+        }
+        // Forget windows that are gone, so that a reused handle counts as a new window.
+        for (auto it = answered.begin(); it != answered.end();)
+            it = IsWindow(*it) ? std::next(it) : answered.erase(it);
+
+        bool rootDone = WaitForSingleObject(process.hProcess, 0) == WAIT_OBJECT_0;
+        bool treeDone = rootDone && processTree(process.dwProcessId).size() <= 1;
+        if (rootDone && treeDone)
+            break;
+        if (GetTickCount() - start > timeoutMs) {
+            result.timedOut = true;
+            for (DWORD pid : processTree(process.dwProcessId)) {
+                HANDLE h = OpenProcess(PROCESS_TERMINATE, FALSE, pid);
+                if (h) {
+                    TerminateProcess(h, 99);
+                    CloseHandle(h);
+                }
+            }
+            WaitForSingleObject(process.hProcess, 5000);
+            break;
+        }
+        Sleep(20);
+    }
+    GetExitCodeProcess(process.hProcess, &result.exitCode);
+    CloseHandle(process.hProcess);
+    return result;
+}
