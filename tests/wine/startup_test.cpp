@@ -207,6 +207,32 @@ TEST(Startup, AutoSwitchSetsTheTargetFolder)
     }
 }
 
+TEST(Startup, ParentOptionOwnsTheMainDialog)
+{
+    std::wstring exe = makeSfx(L"parent", L"");
+    HWND owner = CreateWindowExW(0, L"STATIC", L"owner", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
+    ASSERT_NE(owner, nullptr);
+    struct Case {
+        std::wstring args;
+        HWND expected;
+    } cases[] = {
+        {L" -parent=" + std::to_wstring((UINT_PTR)owner), owner},
+        {L" -parent=1 -parent= " + std::to_wstring((UINT_PTR)owner), owner}, // the last one counts
+        {L" -parent=x", nullptr},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(narrow(c.args));
+        HWND seenOwner = (HWND)-1;
+        RunResult run = runProgram(exe, c.args, [&](const SeenWindow& w, HWND h) {
+            seenOwner = GetWindow(h, GW_OWNER);
+            return defaultAnswer(w, h);
+        });
+        ASSERT_NE(mainDialog(run), nullptr) << narrow(run.describe());
+        EXPECT_EQ(seenOwner, c.expected);
+    }
+    DestroyWindow(owner);
+}
+
 std::wstring imagePathOf(DWORD pid)
 {
     HANDLE h = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);

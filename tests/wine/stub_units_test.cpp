@@ -45,6 +45,16 @@ TEST(LoadText, EveryMessageIdIsPresent)
     EXPECT_NE(wcsstr(kept, L"%s"), nullptr);
 }
 
+TEST(LoadText, MissingContinuationShowsABoxAndKeepsWhatCame)
+{
+    std::wstring self = buildProgram(L"stub_units_test.exe");
+    RunResult run = runProgram(self, L" --child=missing-continuation");
+    ASSERT_EQ(run.seen.size(), 1u) << narrow(run.describe());
+    EXPECT_EQ(run.seen[0].text, L"Internal error: string resource not found: 3011");
+    EXPECT_NE(run.seen[0].caption, L"Arklet Self-Extractor") << "the loader's own boxes use the default caption";
+    EXPECT_EQ(run.exitCode, 0u);
+}
+
 TEST(AutoSwitch, UsesTheSystemsArgumentRules)
 {
     struct Case {
@@ -183,6 +193,8 @@ static int runChild(const std::string& role, int argc, char** argv)
             return value;
         readError(9);
     }
+    if (role == "missing-continuation")
+        return wcscmp(loadText(3010), L"Dit begint een ketting zonder einde") == 0 ? 0 : 4;
     if (role == "internal-error")
         internalError(SFX_MODULE_NAME, 1613);
     if (role == "internal-error-twice") {

@@ -202,7 +202,14 @@ RunResult runProgram(const std::wstring& exe, const std::wstring& args, const An
             WaitForSingleObject(process.hProcess, 5000);
             break;
         }
-        Sleep(20);
+        // Wait while serving messages: a program whose dialog is owned by a window of this process
+        // sends to it and would otherwise hang.
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&message);
+            DispatchMessageW(&message);
+        }
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
     }
     GetExitCodeProcess(process.hProcess, &result.exitCode);
     CloseHandle(process.hProcess);
