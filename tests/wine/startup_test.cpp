@@ -35,7 +35,7 @@ std::wstring makeSfx(const std::wstring& testName, const std::wstring& options)
 {
     std::wstring dir = scratchFolder(testName);
     std::wstring exe = dir + L"setup.exe";
-    buildSfx(options + L" -o \"" + exe + L"\" \"" + payloadFolder() + L"\"");
+    buildSfx(options + L" -o " + quote(exe) + L" " + quote(payloadFolder()));
     return exe;
 }
 
@@ -61,7 +61,7 @@ void expectOnlyBox(const RunResult& run, const std::wstring& text)
 
 TEST(Startup, SoundFileShowsTheMainDialog)
 {
-    std::wstring exe = makeSfx(L"sound", L"--folder \"C:\\Doel\\\"");
+    std::wstring exe = makeSfx(L"sound", L"--folder " + quote(L"C:\\Doel\\"));
     RunResult run = runProgram(exe, L"");
     ASSERT_FALSE(run.timedOut) << narrow(run.describe());
     EXPECT_EQ(run.exitCode, 0u);
@@ -136,13 +136,11 @@ TEST(Startup, InfoOptionShowsTheBuildOptionsAnywhereInTheCommandLine)
 {
     std::wstring dir = scratchFolder(L"my-information");
     std::wstring exe = dir + L"setup.exe";
-    buildSfx(L"--info \"-win32 -le -overwrite\" -o \"" + exe + L"\" \"" + payloadFolder() + L"\"");
+    buildSfx(L"--info \"-win32 -le -overwrite\" -o " + quote(exe) + L" " + quote(payloadFolder()));
     // The folder's name holds "-info"; so does the program's own path on the command line.
     RunResult run = runProgram(exe, L"");
-    expectOnlyBox(run, L"");
-    // A message box without an icon and with only OK; the text is the option string.
+    expectOnlyBox(run, L"-win32 -le -overwrite");
     ASSERT_EQ(run.seen.size(), 1u);
-    EXPECT_EQ(run.seen[0].controlText(0xFFFF), L"-win32 -le -overwrite");
     EXPECT_EQ(run.seen[0].buttons(), std::vector<int>{IDOK});
 }
 

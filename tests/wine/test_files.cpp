@@ -119,6 +119,24 @@ DWORD runConsole(const std::wstring& commandLine, std::string* output)
     return code;
 }
 
+std::wstring quote(const std::wstring& argument)
+{
+    std::wstring out = L"\"";
+    size_t backslashes = 0;
+    for (wchar_t c : argument) {
+        if (c == L'\\') {
+            backslashes++;
+        } else {
+            out.append(c == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
+            backslashes = 0;
+        }
+        if (c != L'\\')
+            out += c;
+    }
+    out.append(backslashes * 2, L'\\');
+    return out + L"\"";
+}
+
 void buildSfx(const std::wstring& arguments)
 {
     std::string output;

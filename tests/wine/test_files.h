@@ -23,6 +23,9 @@ bool exists(const std::wstring& path);
 // Runs a console program, waits, returns its exit code; its output goes to *output when given.
 DWORD runConsole(const std::wstring& commandLine, std::string* output = nullptr);
 
+// Quotes one command-line argument by the system's rules (backslashes before a quote are doubled).
+std::wstring quote(const std::wstring& argument);
+
 // Runs aksfx-build with the given arguments (already quoted as needed); fails the test on a non-zero exit.
 void buildSfx(const std::wstring& arguments);
 

@@ -1,0 +1,246 @@
+#include "build_options.h"
+
+#include <filesystem>
+#include <new>
+
+#include "../startup/payload_format.h"
+#include "build_error.h"
+#include "folder_packer.h"
+#include "host_files.h"
+#include "sfx_inspect.h"
+#include "unicode_text.h"
+#include "zip_reader.h"
+
+namespace fs = std::filesystem;
+
+const char* helpText()
+{
+    return "usage: aksfx-build [options] -o OUTPUT.exe INPUT   INPUT: a .zip file or a folder\n"
+           "       aksfx-build --inspect FILE.exe\n"
+           "\n"
+           "  --stub FILE          stub to use (default: aksfx32.exe beside this tool)\n"
+           "  --folder TEXT        default target folder (header text 1)\n"
+           "  --message TEXT       start-up message (header text 3)\n"
+           "  --caption TEXT       caption (header text 4; sets SFXF_HAS_CAPTION)\n"
+           "  --info TEXT          build option string shown by -info (header text 5); default: the\n"
+           "                       options given, without texts, paths and the password\n"
+           "  --auto               SFXF_AUTO: extract without waiting for the user\n"
+           "  --overwrite          SFXF_OVERWRITE_DEFAULT: overwrite without asking starts checked\n"
+           "  --setup-title        SFXF_SETUP_TITLE\n"
+           "  --ask yes-no|ok-cancel   SFXF_STARTUP_ASK (+ SFXF_STARTUP_OKCANCEL) for the start-up message\n"
+           "  --password-prompt    SFXF_ASK_PASSWORD (also set when the archive holds an encrypted entry)\n"
+           "  --crc after-headers|full|none   range of the header CRC (default after-headers)\n"
+           "  --encrypt PASSWORD   folder input: traditional ZIP encryption of every file (ASCII password)\n"
+           "  --store              folder input: store instead of deflate\n"
+           "  --inspect FILE.exe   print the parameter block, flags, header texts and the start-up checks;\n"
+           "                       exit status 1 when a check fails\n"
+           "\n"
+           "Header CRC ranges: after-headers runs from the section table to the archive, so the file can\n"
+           "still be signed (signing changes only the checksum and the certificate entry before that range,\n"
+           "and appends after the archive). full runs from offset 0 and so covers the PE checksum, which in\n"
+           "turn covers the CRC: the tool stores the final checksum before computing the CRC and adds a\n"
+           "balancing word after the ZIP end record that keeps the checksum right; such a file cannot be\n"
+           "signed afterwards. none stores 0 and the stub checks nothing.\n"
+           "\n"
+           "Exit status: 0 success, 2 usage error, 1 any other failure.\n";
+}
+
+static std::u16string textArgument(const std::string& option, const std::string& value)
+{
+    std::u16string text;
+    if (!utf8ToUtf16(value, &text))
+        throw UsageError(option + " text is not valid UTF-8");
+    return text;
+}
+
+BuildOptions parseCommandLine(const std::vector<std::string>& args)
+{
+    BuildOptions o;
+    std::vector<std::string> given; // for the default info string
+    std::vector<std::string> positional;
+    for (size_t i = 0; i < args.size(); i++) {
+        const std::string& a = args[i];
+        auto value = [&]() -> const std::string& {
+            if (i + 1 >= args.size())
+                throw UsageError(a + " needs a value");
+            return args[++i];
+        };
+        if (a == "-h" || a == "--help") {
+            o.help = true;
+        } else if (a == "--inspect") {
+            o.inspectPath = value();
+        } else if (a == "-o") {
+            o.output = value();
+        } else if (a == "--stub") {
+            o.stub = value();
+        } else if (a == "--folder") {
+            o.settings.folder = textArgument(a, value());
+            given.push_back(a);
+        } else if (a == "--message") {
+            o.settings.message = textArgument(a, value());
+            given.push_back(a);
+        } else if (a == "--caption") {
+            o.settings.caption = textArgument(a, value());
+            o.settings.flags |= SFXF_HAS_CAPTION;
+            given.push_back(a);
+        } else if (a == "--info") {
+            o.settings.info = textArgument(a, value());
+            o.infoGiven = true;
+        } else if (a == "--auto") {
+            o.settings.flags |= SFXF_AUTO;
+            given.push_back(a);
+        } else if (a == "--overwrite") {
+            o.settings.flags |= SFXF_OVERWRITE_DEFAULT;
+            given.push_back(a);
+        } else if (a == "--setup-title") {
+            o.settings.flags |= SFXF_SETUP_TITLE;
+            given.push_back(a);
+        } else if (a == "--password-prompt") {
+            o.settings.flags |= SFXF_ASK_PASSWORD;
+            given.push_back(a);
+        } else if (a == "--ask") {
+            const std::string& v = value();
+            o.settings.flags &= ~(uint32_t)(SFXF_STARTUP_ASK | SFXF_STARTUP_OKCANCEL);
+            if (v == "yes-no")
+                o.settings.flags |= SFXF_STARTUP_ASK;
+            else if (v == "ok-cancel")
+                o.settings.flags |= SFXF_STARTUP_ASK | SFXF_STARTUP_OKCANCEL;
+            else
+                throw UsageError("--ask takes yes-no or ok-cancel, not \"" + v + "\"");
+            given.push_back(a + " " + v);
+        } else if (a == "--crc") {
+            const std::string& v = value();
+            if (v == "after-headers")
+                o.settings.crc = CrcRange::AfterHeaders;
+            else if (v == "full")
+                o.settings.crc = CrcRange::Full;
+            else if (v == "none")
+                o.settings.crc = CrcRange::None;
+            else
+                throw UsageError("--crc takes after-headers, full or none, not \"" + v + "\"");
+            given.push_back(a + " " + v);
+        } else if (a == "--encrypt") {
+            o.encrypt = true;
+            o.password = value();
+            if (o.password.empty())
+                throw UsageError("--encrypt needs a non-empty password");
+            for (char c : o.password)
+                if ((uint8_t)c < 0x20 || (uint8_t)c >= 0x7F)
+                    throw UsageError("--encrypt password must be printable ASCII (the stub reads it in the ANSI code page)");
+            given.push_back(a);
+        } else if (a == "--store") {
+            o.store = true;
+            given.push_back(a);
+        } else if (a.size() > 1 && a[0] == '-') {
+            throw UsageError("unknown option " + a);
+        } else {
+            positional.push_back(a);
+        }
+    }
+    if (o.help)
+        return o;
+    if (!o.inspectPath.empty()) {
+        if (args.size() != 2)
+            throw UsageError("--inspect takes only the file to inspect");
+        return o;
+    }
+    if (positional.size() != 1)
+        throw UsageError(positional.empty() ? "no INPUT given" : "more than one INPUT given: " + positional[1]);
+    o.input = positional[0];
+    if (o.output.empty())
+        throw UsageError("no output file given (-o OUTPUT.exe)");
+    if (!o.infoGiven) {
+        std::string info;
+        for (const std::string& g : given)
+            info += (info.empty() ? "" : " ") + g;
+        o.settings.info = textArgument("--info", info);
+    }
+    buildSfxHeader(o.settings); // refuses over-long texts as usage errors
+    return o;
+}
+
+static void build(const BuildOptions& o, const std::string& toolFolder)
+{
+    fs::path stubPath = o.stub.empty() ? pathFromUtf8(toolFolder) / "aksfx32.exe" : pathFromUtf8(o.stub);
+    std::vector<uint8_t> stub = readWholeFile(stubPath);
+
+    fs::path inputPath = pathFromUtf8(o.input);
+    std::error_code error;
+    ZipArchive archive;
+    if (fs::is_directory(inputPath, error)) {
+        FolderPackOptions pack;
+        pack.store = o.store;
+        pack.encrypt = o.encrypt;
+        pack.password = o.password;
+        try {
+            archive = packFolder(inputPath, pack);
+        } catch (const UsageError&) {
+            throw;
+        } catch (const BuildError& e) {
+            throw BuildError(o.input + ": " + e.what());
+        }
+    } else {
+        if (o.encrypt || o.store)
+            throw UsageError("--encrypt and --store apply to folder input only, not to a .zip file");
+        std::vector<uint8_t> bytes = readWholeFile(inputPath);
+        try {
+            archive = readZipArchive(bytes);
+        } catch (const BuildError& e) {
+            throw BuildError(o.input + ": " + e.what());
+        }
+    }
+    std::vector<uint8_t> result;
+    try {
+        result = buildSelfExtractor(stub, archive, o.settings);
+    } catch (const UsageError&) {
+        throw;
+    } catch (const BuildError& e) {
+        std::string what = e.what();
+        if (what.compare(0, 5, "stub ") == 0)
+            throw BuildError(pathToUtf8(stubPath) + ": " + what);
+        throw;
+    }
+    writeWholeFile(pathFromUtf8(o.output), result);
+}
+
+int runTool(const std::vector<std::string>& args, const std::string& toolFolder, std::ostream& out,
+            std::string* errorLine)
+{
+    errorLine->clear();
+    try {
+        BuildOptions o = parseCommandLine(args);
+        if (o.help) {
+            out << helpText();
+            return 0;
+        }
+        if (!o.inspectPath.empty()) {
+            InspectResult r;
+            std::vector<uint8_t> file = readWholeFile(pathFromUtf8(o.inspectPath));
+            try {
+                r = inspectSelfExtractor(file);
+            } catch (const BuildError& e) {
+                throw BuildError(o.inspectPath + ": " + e.what());
+            }
+            out << r.report;
+            if (!r.failures.empty()) {
+                *errorLine = o.inspectPath + ": does not check out: " + r.failures;
+                return 1;
+            }
+            return 0;
+        }
+        build(o, toolFolder);
+        return 0;
+    } catch (const UsageError& e) {
+        *errorLine = std::string(e.what()) + " (see aksfx-build --help)";
+        return 2;
+    } catch (const BuildError& e) {
+        *errorLine = e.what();
+        return 1;
+    } catch (const std::bad_alloc&) {
+        *errorLine = "out of memory";
+        return 1;
+    } catch (const std::exception& e) {
+        *errorLine = e.what();
+        return 1;
+    }
+}

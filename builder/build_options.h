@@ -1,0 +1,34 @@
+// The building tool's command line (a fixed contract with outside scripts) and the run that follows it.
+#ifndef AKSFX_BUILD_OPTIONS_H
+#define AKSFX_BUILD_OPTIONS_H
+
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "sfx_writer.h"
+
+struct BuildOptions {
+    bool help = false;
+    std::string inspectPath;  // --inspect FILE.exe
+    std::string output;       // -o
+    std::string input;        // the .zip file or folder
+    std::string stub;         // --stub; empty = aksfx32.exe beside the tool
+    SfxSettings settings;     // texts, flags, CRC range
+    bool infoGiven = false;
+    bool encrypt = false;
+    std::string password;
+    bool store = false;
+};
+
+// Parses the arguments (without the program name). Throws UsageError with one line.
+BuildOptions parseCommandLine(const std::vector<std::string>& args);
+
+const char* helpText();
+
+// Runs the tool on UTF-8 arguments; writes the help or the inspect report to out. Returns the exit
+// status and leaves the one-line failure in *errorLine (empty on success).
+int runTool(const std::vector<std::string>& args, const std::string& toolFolder, std::ostream& out,
+            std::string* errorLine);
+
+#endif

@@ -1,0 +1,33 @@
+// The building tool's few OS calls, kept apart from its rules: whole-file reads and writes (with wide
+// paths on Windows), the DOS time of a file in local time, the tool's own folder, and random bytes.
+// Paths are held as std::filesystem::path and made from UTF-8 text with pathFromUtf8.
+#ifndef AKSFX_HOST_FILES_H
+#define AKSFX_HOST_FILES_H
+
+#include <stddef.h>
+#include <stdint.h>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+std::filesystem::path pathFromUtf8(const std::string& text);
+std::string pathToUtf8(const std::filesystem::path& path);
+
+// Both throw BuildError ("cannot read PATH: reason").
+std::vector<uint8_t> readWholeFile(const std::filesystem::path& path);
+void writeWholeFile(const std::filesystem::path& path, const std::vector<uint8_t>& bytes);
+
+// Last modification time of a file or folder as a DOS date (high 16 bits) and time (low 16 bits) in
+// local time, clamped to the DOS range 1980-2107. Throws BuildError when the time cannot be read.
+uint32_t fileDosDateTime(const std::filesystem::path& path);
+
+// Folder of the running executable; empty when it cannot be found.
+std::filesystem::path ownExecutableFolder();
+
+// Fills buffer with bytes from the system's random source; throws BuildError when there is none.
+void fillRandom(uint8_t* buffer, size_t count);
+
+// Packs broken-down local time into DOS date << 16 | time, clamped to 1980-01-01 .. 2107-12-31 23:59:58.
+uint32_t packDosDateTime(int year, int month, int day, int hour, int minute, int second);
+
+#endif

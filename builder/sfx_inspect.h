@@ -1,0 +1,21 @@
+// Reads back a self-extracting file: its parameter block, flags, header texts, and the three checks the
+// stub makes at start-up (header CRC, entry point, end record), each recomputed the way the stub does.
+#ifndef AKSFX_SFX_INSPECT_H
+#define AKSFX_SFX_INSPECT_H
+
+#include <stdint.h>
+#include <string>
+#include <vector>
+
+struct InspectResult {
+    std::string report;   // the printable report, several lines
+    std::string failures; // names of the failed checks, comma-separated; empty when all check out
+};
+
+// Throws BuildError when the file holds no parameter block at all.
+InspectResult inspectSelfExtractor(const std::vector<uint8_t>& file);
+
+// Names of the set SFXF_* flags, blank-separated; unknown bits as a hex value.
+std::string flagNames(uint32_t flags);
+
+#endif

@@ -1,0 +1,153 @@
+#include "sfx_writer.h"
+
+#include <string.h>
+
+#include "../decode/crc32.h"
+#include "../startup/payload_format.h"
+#include "build_error.h"
+#include "pe_image.h"
+
+const uint8_t blockSignature[8] = SFX_BLOCK_SIGNATURE_BYTES;
+const char sfxSectionName[8] = {'_', 'a', 'r', 'k', 'l', 'e', 't', '_'};
+
+enum : uint32_t {
+    OUTPUT_LIMIT = 0x80000000u, // the stub seeks with signed 32-bit offsets
+    COMPLETE_MARKER = 0xFFFF,
+};
+
+static void appendText(std::vector<uint8_t>& out, const std::u16string& text, uint32_t maxUnits, const char* option)
+{
+    if (text.size() > maxUnits)
+        throw UsageError(std::string(option) + " text has " + std::to_string(text.size())
+                         + " UTF-16 units; the stub holds at most " + std::to_string(maxUnits));
+    for (char16_t c : text) {
+        out.push_back((uint8_t)c);
+        out.push_back((uint8_t)(c >> 8));
+    }
+    out.push_back(0);
+    out.push_back(0);
+}
+
+std::vector<uint8_t> buildSfxHeader(const SfxSettings& s)
+{
+    std::vector<uint8_t> header;
+    appendText(header, s.folder, PATH_UNITS - 1, "--folder");
+    appendText(header, std::u16string(), 0, "");
+    appendText(header, s.message, STARTUP_TEXT_UNITS - 1, "--message");
+    appendText(header, s.caption, CAPTION_UNITS - 1, "--caption");
+    appendText(header, s.info, INFO_TEXT_UNITS - 1, "--info");
+    if (header.size() > SFX_HEADER_MAX_BYTES)
+        throw UsageError("the header texts take " + std::to_string(header.size())
+                         + " bytes; the stub reads at most 2512");
+    return header;
+}
+
+uint32_t findUniqueBlock(const std::vector<uint8_t>& stub)
+{
+    long first = findBlockSignature(stub.data(), (uint32_t)stub.size(), blockSignature);
+    if (first < 0)
+        throw BuildError("stub has no parameter block (signature not found)");
+    long second = findBlockSignature(stub.data() + first + 1, (uint32_t)(stub.size() - first - 1), blockSignature);
+    if (second >= 0)
+        throw BuildError("stub holds the parameter block signature more than once");
+    if ((size_t)first + sizeof(StubParameterBlock) > stub.size())
+        throw BuildError("stub's parameter block is cut off");
+    return (uint32_t)first;
+}
+
+// The block is read by the stub from its loaded image: it must lie in some section's file data.
+static void checkBlockInSection(const PeLayout& pe, uint32_t block)
+{
+    for (const PeSection& s : pe.sections)
+        if (block >= s.pointerToRawData && block + sizeof(StubParameterBlock) <= s.pointerToRawData + s.sizeOfRawData
+            && block + sizeof(StubParameterBlock) <= s.pointerToRawData + s.virtualSize)
+            return;
+    throw BuildError("stub's parameter block does not lie in a section's initialised data");
+}
+
+static void put32At(std::vector<uint8_t>& file, uint32_t offset, uint32_t value)
+{
+    writeLe32(&file[offset], value);
+}
+
+std::vector<uint8_t> buildSelfExtractor(const std::vector<uint8_t>& stub, const ZipArchive& archive,
+                                        const SfxSettings& settings)
+{
+    buildCrcTable();
+    if (stub.size() >= OUTPUT_LIMIT)
+        throw BuildError("stub is too large");
+    const PeLayout pe = parsePe(stub);
+    if (pe.certificateOffset != 0 || pe.certificateSize != 0)
+        throw BuildError("stub is signed; sign the finished self-extracting file instead");
+    const uint32_t block = findUniqueBlock(stub);
+    checkBlockInSection(pe, block);
+
+    const uint64_t totalSize = totalUncompressedSize(archive);
+    if (totalSize > 0xFFFFFFFFu)
+        throw BuildError("the archive's files add up to 4 GiB or more");
+    const std::vector<uint8_t> header = buildSfxHeader(settings);
+
+    // Place the section: padding in front of the header, or (full CRC range) a tail for the balancing word.
+    uint32_t endRecordPos = 0;
+    const uint64_t zipSize = writeZip(archive, 0, &endRecordPos).size();
+    const uint32_t fa = pe.fileAlignment;
+    const uint64_t rawStart = alignUp((uint32_t)stub.size(), fa);
+    const uint64_t contentSize = header.size() + zipSize;
+    if (rawStart + contentSize + 2 * fa >= OUTPUT_LIMIT)
+        throw BuildError("the self-extracting file would be 2 GiB or larger");
+    const bool full = settings.crc == CrcRange::Full;
+    const uint32_t content = (uint32_t)contentSize;
+    const uint32_t front = full ? 0 : alignUp(content, fa) - content;
+    const uint32_t tail = full ? alignUp(content + 3, fa) - content : 0; // room for a word at an even offset
+    const uint32_t rawSize = front + content + tail;
+    const uint32_t headerOffset = (uint32_t)rawStart + front;
+    const uint32_t archiveOffset = headerOffset + (uint32_t)header.size();
+
+    std::vector<uint8_t> zip = writeZip(archive, archiveOffset, &endRecordPos);
+    std::vector<uint8_t> file(stub);
+    file.resize(headerOffset, 0);
+    file.insert(file.end(), header.begin(), header.end());
+    file.insert(file.end(), zip.begin(), zip.end());
+    file.resize(file.size() + tail, 0);
+    appendSectionHeader(file, pe, sfxSectionName, (uint32_t)rawStart, rawSize);
+
+    uint32_t flags = settings.flags & ~(uint32_t)SFXF_CRC_AFTER_HEADERS;
+    if (hasEncryptedEntry(archive))
+        flags |= SFXF_ASK_PASSWORD;
+    if (settings.crc == CrcRange::AfterHeaders)
+        flags |= SFXF_CRC_AFTER_HEADERS;
+    put32At(file, block + offsetof(StubParameterBlock, headerCrc), 0);
+    put32At(file, block + offsetof(StubParameterBlock, archiveOffset), archiveOffset);
+    put32At(file, block + offsetof(StubParameterBlock, headerOffset), headerOffset);
+    put32At(file, block + offsetof(StubParameterBlock, endRecordOffset), archiveOffset + endRecordPos);
+    put32At(file, block + offsetof(StubParameterBlock, totalSize), (uint32_t)totalSize);
+    put32At(file, block + offsetof(StubParameterBlock, flags), flags);
+    writeLe16(&file[block + offsetof(StubParameterBlock, completeMarker)], COMPLETE_MARKER);
+    put32At(file, block + offsetof(StubParameterBlock, entryPoint), pe.entryPoint);
+
+    const uint32_t crcField = block + offsetof(StubParameterBlock, headerCrc);
+    uint32_t crc = 0;
+    if (settings.crc == CrcRange::None) {
+        put32At(file, pe.checksumOffset, peChecksum(file.data(), file.size(), pe.checksumOffset));
+    } else if (settings.crc == CrcRange::AfterHeaders) {
+        // The checksum lies before the section table, outside this range: CRC first, then checksum.
+        if (!computeHeaderCrc(file.data(), archiveOffset, blockSignature, true, &crc))
+            throw BuildError("internal error: the header CRC range is not usable");
+        put32At(file, crcField, crc);
+        put32At(file, pe.checksumOffset, peChecksum(file.data(), file.size(), pe.checksumOffset));
+    } else {
+        const uint32_t checksum = peChecksum(file.data(), file.size(), pe.checksumOffset);
+        put32At(file, pe.checksumOffset, checksum);
+        if (!computeHeaderCrc(file.data(), archiveOffset, blockSignature, false, &crc))
+            throw BuildError("internal error: the header CRC range is not usable");
+        put32At(file, crcField, crc);
+        // Balance the CRC's two words (sum modulo 0xFFFF, the ones' complement sum) with one word in the tail.
+        uint32_t added = ((crc & 0xFFFF) + (crc >> 16)) % 0xFFFF;
+        uint32_t balance = (0xFFFF - added) % 0xFFFF;
+        uint32_t balanceOffset = (uint32_t)(headerOffset + content + 1) & ~1u;
+        writeLe16(&file[balanceOffset], balance);
+        if (peChecksum(file.data(), file.size(), pe.checksumOffset) != checksum)
+            throw BuildError("internal error: the balanced PE checksum does not check out");
+    }
+    return file;
+}

@@ -1,0 +1,26 @@
+// Reads a ZIP archive from any producer into a ZipArchive, refusing what the stub cannot extract.
+//
+// The end record is found by a backward scan over the last 65,557 bytes (its comment may be up to 65,535
+// bytes); the central directory then names every entry, and each local header is read at its recorded
+// offset. When bytes were put in front of an archive without adjusting its offsets (a prefix), every
+// offset is off by the prefix's length: the central directory then sits right before the end record
+// instead of where the end record says, and that difference is applied to all local offsets.
+//
+// The archive is rebuilt from these pieces rather than copied, so that the result is something the
+// stub's front-to-back walk reads: nothing before the first local header, no gaps between entries, and
+// a signed 16-byte descriptor after the data of every bit-3 entry (whose local header also gets the
+// CRC and sizes, since the stub takes them from there).
+#ifndef AKSFX_ZIP_READER_H
+#define AKSFX_ZIP_READER_H
+
+#include <stdint.h>
+#include <vector>
+
+#include "zip_model.h"
+
+// Throws BuildError with one line (without the file name) for malformed input and for every refusal:
+// ZIP64, spanned or multi-disk archives, methods other than stored and deflated, AES or strong
+// encryption, an encrypted central directory, over-long names, sizes of 2^31 or more.
+ZipArchive readZipArchive(const std::vector<uint8_t>& bytes);
+
+#endif
