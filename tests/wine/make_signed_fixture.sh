@@ -11,6 +11,7 @@ wine "$bin/aksfx-build.exe" --stub "$bin/aksfx32.exe" -o "$work/unsigned.exe" "$
   || { cat "$work/build.log"; exit 1; }
 openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=aksfx test signer" \
   -keyout "$work/key.pem" -out "$work/cert.pem" >/dev/null 2>&1
+rm -f "$bin/fixtures/signed.exe"
 osslsigncode sign -certs "$work/cert.pem" -key "$work/key.pem" -n "aksfx test" \
   -in "$work/unsigned.exe" -out "$bin/fixtures/signed.exe" >/dev/null
 echo "signed: $bin/fixtures/signed.exe"
