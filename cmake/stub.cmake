@@ -5,13 +5,21 @@ add_library(aksfx_stub_lib STATIC
   startup/sfxhead.cpp
   startup/payload.cpp
   startup/messages.cpp
+  archive/volumes.cpp
+  archive/walk.cpp
+  archive/extract.cpp
+  archive/output.cpp
+  archive/progress.cpp
+  decode/password.cpp
   launch/relaunch.cpp
+  launch/archiver.cpp
   ui/main_dialog.cpp
   ui/meter.cpp
+  ui/folder_select.cpp
 )
 target_compile_options(aksfx_stub_lib PRIVATE ${STUB_FLAGS})
 target_compile_definitions(aksfx_stub_lib PUBLIC UNICODE _UNICODE WIN32_LEAN_AND_MEAN _WIN32_WINNT=0x0601)
-target_link_libraries(aksfx_stub_lib PUBLIC aksfx_pure comctl32 shlwapi shell32 user32 gdi32 kernel32)
+target_link_libraries(aksfx_stub_lib PUBLIC aksfx_pure comctl32 shlwapi shell32 ole32 user32 gdi32 kernel32)
 
 add_executable(aksfx32 WIN32 startup/winmain.cpp resources/aksfx32.rc)
 target_compile_options(aksfx32 PRIVATE ${STUB_FLAGS})

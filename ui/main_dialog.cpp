@@ -1,28 +1,36 @@
-// The main dialog. For now it shows the archive, the proposed folder and the overwrite choice, and
-// closes; extraction is not wired in yet.
+// The main dialog (template 100): names the archive, proposes the folder, runs the extraction with its
+// meter or status line, reports the result, and offers the archiver, an about box and help.
 #include "main_dialog.h"
 
+#include "../archive/extract.h"
+#include "../archive/path_rules.h"
+#include "../archive/progress.h"
+#include "../decode/password.h"
+#include "../launch/archiver.h"
 #include "../startup/messages.h"
 #include "../startup/sfxhead.h"
 #include "../startup/text_format.h"
+#include "folder_select.h"
+#include "meter.h"
 
 enum : int {
     ID_INTRO = 101,
     ID_OVERWRITE = 102,
+    ID_HELP = 104,
     ID_FOLDER = 106,
-    ID_STATUS = 109,
     ID_HIDDEN_CHECK = 111,
-    ID_METER = 201,
+    ID_ABOUT = 112,
+    ID_ARCHIVER = 113,
+    ID_BROWSE = 115,
+    METER_TIMER = 69,
+    METER_TIMER_PERIOD = 500,
+    METER_AT_ONCE_OFFSET = 0x80000,
+    INTRO_NAME_MAX = 24,
 };
 
-static const wchar_t* fileNameOf(const wchar_t* path)
-{
-    const wchar_t* name = path;
-    for (const wchar_t* p = path; *p; p++)
-        if (*p == L'\\' || *p == L'/')
-            name = p + 1;
-    return name;
-}
+static UINT_PTR meterTimerId;
+
+static const wchar_t kBuildNumber[] = L"16142";
 
 static void centreOnScreen(HWND window)
 {
@@ -37,19 +45,144 @@ static void initialise(HWND window)
 {
     centreOnScreen(window);
     SendDlgItemMessageW(window, ID_OVERWRITE, BM_SETCHECK, overwriteWithoutAsking, 0);
-    if (HWND meter = GetDlgItem(window, ID_METER))
+    if (HWND meter = GetDlgItem(window, METER_CONTROL))
         ShowWindow(meter, SW_HIDE);
-    const wchar_t* name = fileNameOf(programPath);
-    wchar_t title[300];
-    if (formatText(title, 300, L"%s - %s", loadText(IDS_CAPTION), name) >= 0)
-        SetWindowTextW(window, title);
+    extractionRunning = 0;
+
+    const wchar_t* name = fileNamePart(programPath);
+    const wchar_t* shown = textLength(name) > INTRO_NAME_MAX ? loadText(IDS_THIS_FILE) : name;
+    SetDlgItemTextW(window, ID_INTRO, formatMessageText(__LINE__, loadText(IDS_INTRO), shown));
+    SetWindowTextW(window, formatMessageText(__LINE__, L"%s - %s", loadText(IDS_CAPTION), name));
+    if (parameterBlock.flags & SFXF_SETUP_TITLE)
+        SetWindowTextW(window, headerCaption[0] ? headerCaption : loadText(IDS_SETUP));
+
     SendDlgItemMessageW(window, ID_FOLDER, EM_LIMITTEXT, 260, 0);
+    if (!targetFolder[0])
+        defaultTempFolder(targetFolder);
+    else if (lstrcmpiW(targetFolder, L".") == 0)
+        resolveDotFolder(targetFolder);
     SetDlgItemTextW(window, ID_FOLDER, targetFolder);
+
     mainDialogWindow = window;
     ShowWindow(GetDlgItem(window, ID_HIDDEN_CHECK), SW_HIDE);
-    SetDlgItemTextW(window, ID_STATUS, L"");
+    SetDlgItemTextW(window, STATUS_LINE, L"");
+    if (automaticMode)
+        PostMessageW(window, WM_COMMAND, IDOK, 0);
     SetForegroundWindow(window);
     SetActiveWindow(window);
+}
+
+static void showMeter(HWND window)
+{
+    if (HWND status = GetDlgItem(window, STATUS_LINE))
+        ShowWindow(status, SW_HIDE);
+    ShowWindow(GetDlgItem(window, METER_CONTROL), SW_SHOW);
+    meterVisible = 1;
+}
+
+static void redraw(HWND window)
+{
+    InvalidateRect(window, nullptr, TRUE);
+    UpdateWindow(window);
+}
+
+// Returns TRUE when the password dialog was cancelled.
+static BOOL startExtraction(HWND window)
+{
+    HWND unzip = GetDlgItem(window, IDOK);
+    SendMessageW(window, DM_SETDEFID, IDCANCEL, 0);
+    SendMessageW(unzip, BM_SETSTYLE, BS_PUSHBUTTON, TRUE);
+    SendDlgItemMessageW(window, IDCANCEL, BM_SETSTYLE, BS_DEFPUSHBUTTON, TRUE);
+    EnableWindow(unzip, FALSE);
+
+    overwriteWithoutAsking = SendDlgItemMessageW(window, ID_OVERWRITE, BM_GETCHECK, 0, 0) == BST_CHECKED;
+    GetDlgItemTextW(window, ID_FOLDER, targetFolder, PATH_UNITS);
+    if (!targetFolder[0]) {
+        MessageBoxW(window, loadText(IDS_NO_FOLDER), loadText(IDS_CAPTION), MB_ICONERROR);
+        EnableWindow(unzip, TRUE);
+        return FALSE;
+    }
+    SetDlgItemTextW(window, STATUS_LINE, L"");
+    if (promptForPassword() == 0) {
+        EnableWindow(unzip, TRUE);
+        return TRUE;
+    }
+
+    meterVisible = 0;
+    HWND meter = GetDlgItem(window, METER_CONTROL);
+    if (meter) {
+        SendMessageW(meter, METER_SETPOS, 0, 0);
+        SendMessageW(meter, METER_SETRANGE, 100, 0);
+        meterTimerId = 0;
+        if (parameterBlock.endRecordOffset >= METER_AT_ONCE_OFFSET || (parameterBlock.flags & SFXF_SPANNED)) {
+            showMeter(window);
+        } else {
+            meterTimerId = SetTimer(window, METER_TIMER, METER_TIMER_PERIOD, nullptr);
+            if (!meterTimerId)
+                showMeter(window);
+        }
+    }
+
+    bytesDone = lastMeterBytes = 0;
+    filesExtracted = 0;
+    ExtractStatus result = extractAll();
+
+    if (meterTimerId) {
+        KillTimer(window, METER_TIMER);
+        meterTimerId = 0;
+    }
+    if (meter)
+        SendMessageW(meter, METER_SETPOS, 100, 0);
+    redraw(mainDialogWindow);
+    if (meter && meterVisible)
+        ShowWindow(meter, SW_HIDE);
+    redraw(mainDialogWindow);
+    SetDlgItemTextW(window, STATUS_LINE, L"");
+
+    if (result != EXTRACT_DONE) {
+        SetDlgItemTextW(window, STATUS_LINE, loadText(IDS_ABORTED));
+        EndDialog(window, 1);
+    } else {
+        formatMessageText(__LINE__, loadText(IDS_SUCCESS), filesExtracted);
+        SetDlgItemTextW(window, STATUS_LINE, messageText);
+        if (!automaticMode)
+            MessageBoxW(mainDialogWindow, messageText, loadText(IDS_CAPTION), MB_OK);
+        else
+            PostMessageW(window, WM_COMMAND, IDCANCEL, 0);
+    }
+    EnableWindow(unzip, TRUE);
+    return FALSE;
+}
+
+static void meterTick(HWND window)
+{
+    if (GetLastActivePopup(window) != window)
+        return;
+    if (meterTimerId) {
+        KillTimer(window, METER_TIMER);
+        meterTimerId = 0;
+    }
+    HWND meter = GetDlgItem(window, METER_CONTROL);
+    if (meter && extractionRunning && bytesDone < parameterBlock.totalSize / 3) {
+        if (HWND status = GetDlgItem(window, STATUS_LINE))
+            ShowWindow(status, SW_HIDE);
+        meterVisible = 1;
+        ShowWindow(meter, SW_SHOW);
+        InvalidateRect(meter, nullptr, FALSE);
+    }
+}
+
+static void showHelp()
+{
+    static wchar_t text[LOADED_TEXT_UNITS + PATH_UNITS];
+    if (formatText(text, LOADED_TEXT_UNITS + PATH_UNITS, loadText(IDS_HELP), fileNamePart(programPath)) < 0)
+        internalError(SFX_MODULE_NAME, __LINE__);
+    MessageBoxW(mainDialogWindow, text, loadText(IDS_CAPTION), MB_OK);
+}
+
+static void showAbout(HWND window)
+{
+    MessageBoxW(window, formatMessageText(__LINE__, loadText(IDS_ABOUT), kBuildNumber), loadText(IDS_CAPTION), MB_OK);
 }
 
 INT_PTR CALLBACK mainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM)
@@ -58,10 +191,30 @@ INT_PTR CALLBACK mainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_INITDIALOG:
         initialise(window);
         return TRUE;
+    case WM_TIMER:
+        if (wParam == METER_TIMER)
+            meterTick(window);
+        return FALSE;
     case WM_COMMAND:
-        if (wParam == IDCANCEL) {
+        switch (wParam) {
+        case IDOK:
+            return startExtraction(window);
+        case IDCANCEL:
             EndDialog(window, 1);
             return TRUE;
+        case ID_HELP:
+            showHelp();
+            return FALSE;
+        case ID_ABOUT:
+            showAbout(window);
+            return FALSE;
+        case ID_ARCHIVER:
+            if (runArchiver())
+                EndDialog(window, 1);
+            return FALSE;
+        case ID_BROWSE:
+            browseForFolder(window);
+            return FALSE;
         }
         return FALSE;
     }

@@ -1,0 +1,215 @@
+// The extraction run and the road of one entry: header, output path, folders, overwrite rule,
+// encryption header, decoding through the 2048-byte buffers, time stamp, CRC check.
+#include "extract.h"
+
+#include <windows.h>
+#include <io.h>
+#include <stdio.h>
+#include <string.h>
+
+#include "../decode/cipher.h"
+#include "../decode/crc32.h"
+#include "../decode/huffman.h"
+#include "../decode/inflate.h"
+#include "../decode/password.h"
+#include "../startup/messages.h"
+#include "../startup/payload.h"
+#include "../startup/sfxhead.h"
+#include "output.h"
+#include "progress.h"
+#include "volumes.h"
+#include "walk.h"
+
+int extractionRunning;
+int filesExtracted;
+uint32_t crcRegister;
+
+enum : uint32_t { INPUT_PIECE = 2048 };
+
+void crc32Update(const uint8_t* bytes, uint32_t n)
+{
+    crcRegister = crcRegisterUpdate(crcRegister, bytes, n);
+}
+
+uint32_t refillInput()
+{
+    if (localHeader.compressedSize <= 0)
+        return 0;
+    uint32_t n = (uint32_t)localHeader.compressedSize < INPUT_PIECE ? (uint32_t)localHeader.compressedSize
+                                                                    : INPUT_PIECE;
+    int count = readArchive(inputBuffer, n);
+    if (spannedSet && count >= 0 && (uint32_t)count < n) {
+        // The volume has ended: the rest of the piece comes from the next one.
+        switchVolume((uint16_t)(currentDisk + 1), exeVolumes);
+        if (count == 0)
+            count = readArchive(inputBuffer, n);
+        if (count < 0)
+            readError(2);
+    } else if (count != (int)n) {
+        readError(2);
+    }
+    localHeader.compressedSize -= count;
+    if (entryEncrypted)
+        decryptBuffer(inputBuffer, (uint32_t)count);
+    return (uint32_t)count;
+}
+
+[[noreturn]] static void decoderOutOfMemory()
+{
+    fatalMessage(loadText(IDS_OUT_OF_MEMORY));
+}
+
+static uint32_t readPiece(const uint8_t** piece)
+{
+    *piece = inputBuffer;
+    return refillInput();
+}
+
+// Spanned sets: passes over the rest of the entry's data, crossing volumes; the bytes passed over, 0
+// when nothing remains.
+static uint32_t skipEntryData()
+{
+    if (localHeader.compressedSize <= 0)
+        return 0;
+    long unread = localHeader.compressedSize;
+    long position = seekArchive(0, SEEK_CUR);
+    long end = seekArchive(0, SEEK_END);
+    long available = (position < 0 || end < 0) ? -1 : end - position;
+    if (available >= unread) {
+        seekArchive(position + unread, SEEK_SET);
+        available = unread;
+    } else {
+        if (available < 0)
+            readError(2);
+        switchVolume((uint16_t)(currentDisk + 1), exeVolumes);
+        if (available == 0) {
+            end = seekArchive(0, SEEK_END);
+            if (end < 0)
+                readError(2);
+            available = end < unread ? end : unread;
+            seekArchive(available, SEEK_SET);
+        }
+    }
+    localHeader.compressedSize -= available;
+    return (uint32_t)available;
+}
+
+static void passOverEntryData()
+{
+    if (spannedSet) {
+        // Each round passes over at least one byte or switches to the next volume (which asks the user).
+        while (skipEntryData() != 0) {
+        }
+    } else if (localHeader.compressedSize > 0 && seekArchive(localHeader.compressedSize, SEEK_CUR) < 0) {
+        readError(2);
+    }
+}
+
+// A stored entry: the input pieces go into the output buffer as they are.
+static void copyStored()
+{
+    for (;;) {
+        uint32_t n = refillInput();
+        if (n == 0)
+            return;
+        const uint8_t* from = inputBuffer;
+        while (n > 0) {
+            uint32_t room = OUTPUT_BUFFER_SIZE - inflateIo.outputCount;
+            uint32_t take = n < room ? n : room;
+            memcpy(outputBuffer + inflateIo.outputCount, from, take);
+            inflateIo.outputCount += take;
+            from += take;
+            n -= take;
+            if (inflateIo.outputCount == OUTPUT_BUFFER_SIZE)
+                flushOutputBuffer();
+        }
+    }
+}
+
+static void decodeEntryData()
+{
+    // Both the stored copy and inflate fill outputBuffer and count its bytes in inflateIo.outputCount.
+    inflateIo.readInput = readPiece;
+    inflateIo.flushOutputBuffer = flushOutputBuffer;
+    inflateIo.window = inflateWindow;
+    inflateIo.outputBuffer = outputBuffer;
+    inflateIo.outputCount = 0;
+    huffmanOutOfMemory = decoderOutOfMemory;
+    crcRegister = 0xFFFFFFFFu;
+    createOutputFile();
+    if (localHeader.compressedSize != 0) {
+        if (localHeader.method == 0) {
+            showStatus();
+            copyStored();
+        } else if (localHeader.method == 8) {
+            showStatus();
+            // A damaged stream shows in the CRC check below.
+            inflate();
+        } else {
+            fatalMessage(loadText(IDS_UNSUPPORTED_METHOD));
+        }
+    }
+    filesExtracted++;
+    if (inflateIo.outputCount > 0) {
+        crc32Update(outputBuffer, inflateIo.outputCount);
+        checkWrite(_write(outputFile, outputBuffer, inflateIo.outputCount));
+        inflateIo.outputCount = 0;
+    }
+    setOutputFileTime();
+    _close(outputFile);
+    outputFile = -1;
+    uint32_t crc = crcRegister ^ 0xFFFFFFFFu;
+    if (crc != localHeader.crc32)
+        fatalMessage(formatMessageText(__LINE__, loadText(IDS_BAD_CRC), entryPath, (unsigned long)crc,
+                                       (unsigned long)localHeader.crc32));
+}
+
+void extractEntry()
+{
+    readLocalHeader();
+    uint32_t length = (uint32_t)wcslen(entryPath);
+    if (length > 0 && (entryPath[length - 1] == L'/' || entryPath[length - 1] == L'\\')) {
+        createFolders();
+        if (localHeader.uncompressedSize == 0 && localHeader.compressedSize != 0
+            && seekArchive(localHeader.compressedSize, SEEK_CUR) < 0)
+            readError(2);
+    } else {
+        buildOutputPath();
+        createFolders();
+        if (!confirmOverwrite()) {
+            passOverEntryData();
+        } else {
+            if (entryEncrypted && !checkEncryptionHeader())
+                fatalMessage(loadText(storedPassword ? IDS_WRONG_PASSWORD : IDS_NO_PASSWORD));
+            decodeEntryData();
+        }
+    }
+    if (entryHasDescriptor && seekArchive(16, SEEK_CUR) < 0)
+        readError(2);
+}
+
+ExtractStatus extractAll()
+{
+    extractionRunning = 1;
+    volatile int status = setjmp(unwindPoint);
+    if (status == 0) {
+        SetCursor(waitCursor);
+        if (spannedSet) {
+            switchVolume(1, exeVolumes);
+            if (exeVolumes && seekArchive((long)parameterBlock.archiveOffset, SEEK_SET) != (long)parameterBlock.archiveOffset)
+                fatalMessage(loadText(IDS_IO_ERROR));
+        } else if (seekArchive((long)parameterBlock.archiveOffset, SEEK_SET) != (long)parameterBlock.archiveOffset) {
+            fatalMessage(loadText(IDS_IO_ERROR));
+        }
+        walkArchive();
+    } else {
+        releaseDecoderTables();
+        if (outputFile != -1) {
+            _close(outputFile);
+            outputFile = -1;
+        }
+    }
+    SetCursor(arrowCursor);
+    extractionRunning = 0;
+    return (ExtractStatus)status;
+}

@@ -1,0 +1,152 @@
+// Output paths, folders, the overwrite rule, output files and their time stamps.
+//
+// Every path made here uses '\'. An entry name is joined to the target folder only when the name rule
+// (path_rules.h) accepts it, so nothing is created outside the target folder.
+#include "output.h"
+
+#include <windows.h>
+#include <fcntl.h>
+#include <io.h>
+#include <share.h>
+#include <sys/stat.h>
+
+#include "../launch/relaunch.h"
+#include "../startup/messages.h"
+#include "../startup/payload.h"
+#include "../startup/sfxhead.h"
+#include "../startup/text_format.h"
+#include "../ui/meter.h"
+#include "path_rules.h"
+#include "progress.h"
+#include "walk.h"
+
+bool pathExists(const wchar_t* path)
+{
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW(path, &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return false;
+    FindClose(search);
+    return true;
+}
+
+static bool isDriveValid(const wchar_t* path)
+{
+    wchar_t root[4] = {path[0], L':', L'\\', 0};
+    return GetDriveTypeW(root) > DRIVE_NO_ROOT_DIR;
+}
+
+[[noreturn]] static void cannotCreate(int id, const wchar_t* what)
+{
+    fatalMessage(formatMessageText(__LINE__, loadText(id), what));
+}
+
+// The target folder with a separator, resolved against the started file's folder when it begins with
+// '.': the current folder is the private copy's, which is removed after the run.
+static void targetBase(wchar_t* base)
+{
+    base[0] = 0;
+    if (!targetFolder[0])
+        return;
+    wchar_t folder[WORK_PATH_UNITS];
+    copyText(folder, WORK_PATH_UNITS, targetFolder);
+    appendSeparator(folder, WORK_PATH_UNITS);
+    wchar_t started[WORK_PATH_UNITS];
+    if (folder[0] == L'.' && recoverLaunchPath(started, WORK_PATH_UNITS)) {
+        wchar_t* cut = nullptr;
+        for (wchar_t* p = started; *p; p++)
+            if (*p == L'\\')
+                cut = p;
+        if (cut) {
+            *cut = 0;
+            if (formatText(base, WORK_PATH_UNITS, L"%s\\%s", started, folder) >= 0)
+                return;
+            // Too long for any output path: the join below refuses it.
+            copyText(base, WORK_PATH_UNITS, started);
+            appendText(base, WORK_PATH_UNITS, L"\\");
+            appendText(base, WORK_PATH_UNITS, folder);
+            return;
+        }
+    }
+    copyText(base, WORK_PATH_UNITS, folder);
+}
+
+static void joinEntry(int refusal)
+{
+    if (!entryNameIsSafe(entryPath))
+        cannotCreate(IDS_CANNOT_CREATE_FOLDER, entryPath);
+    wchar_t base[WORK_PATH_UNITS];
+    targetBase(base);
+    wchar_t joined[OUTPUT_PATH_MAX + 1];
+    if (!joinOutputPath(base, entryPath, joined))
+        cannotCreate(refusal, entryPath);
+    copyText(entryPath, ENTRY_PATH_UNITS, joined);
+}
+
+void buildOutputPath()
+{
+    joinEntry(IDS_CANNOT_CREATE_OUTPUT);
+}
+
+void createFolders()
+{
+    uint32_t length = textLength(entryPath);
+    bool folderEntry = length > 0 && isSeparator(entryPath[length - 1]);
+    if (folderEntry)
+        joinEntry(IDS_CANNOT_CREATE_FOLDER);
+    if (entryPath[0] && entryPath[1] == L':' && !isDriveValid(entryPath)) {
+        wchar_t letter[2] = {entryPath[0], 0};
+        cannotCreate(IDS_INVALID_DRIVE, letter);
+    }
+    wchar_t* end = (wchar_t*)fileNamePart(entryPath);
+    for (wchar_t* p = entryPath + folderScanStart(entryPath); p < end; p++) {
+        while (p < end && !isSeparator(*p))
+            p++;
+        if (p >= end)
+            break;
+        *p = 0;
+        bool isDrive = entryPath[0] && entryPath[1] == L':' && entryPath[2] == 0;
+        if (!isDrive && !pathExists(entryPath) && !CreateDirectoryW(entryPath, nullptr))
+            cannotCreate(IDS_CANNOT_CREATE_FOLDER, entryPath);
+        *p = L'\\';
+    }
+}
+
+bool confirmOverwrite()
+{
+    if (overwriteWithoutAsking || !pathExists(entryPath))
+        return true;
+    if (meterVisible) {
+        SendDlgItemMessageW(mainDialogWindow, METER_CONTROL, METER_SETPOS,
+                            (WPARAM)(meterPosition(bytesDone, parameterBlock.totalSize) & 0xFFFF), 0);
+        UpdateWindow(mainDialogWindow);
+    }
+    formatMessageText(__LINE__, loadText(IDS_OVERWRITE), entryPath);
+    switch (showMessage(messageText, MB_YESNOCANCEL)) {
+    case IDYES:
+        return true;
+    case IDNO:
+        return false;
+    default:
+        longjmp(unwindPoint, 1);
+    }
+}
+
+void createOutputFile()
+{
+    outputFile = _wsopen(entryPath, _O_RDWR | _O_BINARY | _O_CREAT | _O_TRUNC, _SH_DENYNO, _S_IREAD | _S_IWRITE);
+    if (outputFile < 0) {
+        outputFile = -1;
+        cannotCreate(IDS_CANNOT_CREATE_OUTPUT, entryPath);
+    }
+}
+
+void setOutputFileTime()
+{
+    uint16_t date = localHeader.date, time = localHeader.time;
+    clampDosDateTime(&date, &time);
+    FILETIME local, universal;
+    DosDateTimeToFileTime(date, time, &local);
+    LocalFileTimeToFileTime(&local, &universal);
+    SetFileTime((HANDLE)_get_osfhandle(outputFile), &universal, &universal, &universal);
+}

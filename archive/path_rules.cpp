@@ -1,0 +1,147 @@
+#include "path_rules.h"
+
+#include "../startup/text_format.h"
+
+const wchar_t* fileNamePart(const wchar_t* path)
+{
+    const wchar_t* name = path;
+    for (uint32_t i = 1; path[0] && path[i]; i++)
+        if (isSeparator(path[i]))
+            name = path + i + 1;
+    return name;
+}
+
+bool appendSeparator(wchar_t* path, uint32_t capacity)
+{
+    uint32_t n = textLength(path);
+    if (n > 0 && isSeparator(path[n - 1]))
+        return true;
+    return appendText(path, capacity, L"\\");
+}
+
+static wchar_t upper(wchar_t c)
+{
+    return (c >= L'a' && c <= L'z') ? (wchar_t)(c - 32) : c;
+}
+
+// Compares the component's base name (up to its first '.') with a device name.
+static bool isDeviceName(const wchar_t* component, uint32_t length)
+{
+    static const wchar_t* const devices[] = {L"CON", L"PRN", L"AUX", L"NUL", L"CONIN$", L"CONOUT$"};
+    uint32_t base = 0;
+    while (base < length && component[base] != L'.')
+        base++;
+    for (const wchar_t* device : devices) {
+        uint32_t k = 0;
+        while (k < base && device[k] && upper(component[k]) == device[k])
+            k++;
+        if (k == base && !device[k])
+            return true;
+    }
+    if (base == 4) {
+        wchar_t a = upper(component[0]), b = upper(component[1]), c = upper(component[2]), d = component[3];
+        bool com = a == L'C' && b == L'O' && c == L'M', lpt = a == L'L' && b == L'P' && c == L'T';
+        if ((com || lpt) && d >= L'1' && d <= L'9')
+            return true;
+    }
+    return false;
+}
+
+static bool componentIsSafe(const wchar_t* component, uint32_t length)
+{
+    if (length == 0)
+        return false;
+    bool onlyDots = true;
+    for (uint32_t i = 0; i < length; i++) {
+        wchar_t c = component[i];
+        if (c < 0x20 || c == L':' || c == L'<' || c == L'>' || c == L'"' || c == L'|' || c == L'?' || c == L'*')
+            return false;
+        if (c != L'.' && c != L' ')
+            onlyDots = false;
+    }
+    wchar_t last = component[length - 1];
+    return !onlyDots && last != L'.' && last != L' ' && !isDeviceName(component, length);
+}
+
+bool entryNameIsSafe(const wchar_t* name)
+{
+    if (isSeparator(name[0]))
+        name++;
+    if (!name[0])
+        return false;
+    const wchar_t* start = name;
+    for (const wchar_t* p = name;; p++) {
+        if (*p == 0 || isSeparator(*p)) {
+            uint32_t length = (uint32_t)(p - start);
+            bool finalOfFolder = *p == 0 && length == 0 && p > name;
+            if (!finalOfFolder && !componentIsSafe(start, length))
+                return false;
+            if (*p == 0)
+                return true;
+            start = p + 1;
+        }
+    }
+}
+
+bool joinOutputPath(const wchar_t* folder, const wchar_t* name, wchar_t* out)
+{
+    if (isSeparator(name[0]))
+        name++;
+    if (textLength(folder) + 1 + textLength(name) > OUTPUT_PATH_MAX) {
+        out[0] = 0;
+        return false;
+    }
+    copyText(out, OUTPUT_PATH_MAX + 1, folder);
+    appendText(out, OUTPUT_PATH_MAX + 1, name);
+    for (wchar_t* p = out; *p; p++)
+        if (*p == L'/')
+            *p = L'\\';
+    return true;
+}
+
+uint32_t folderScanStart(const wchar_t* path)
+{
+    uint32_t i = 0;
+    if (isSeparator(path[0]) && isSeparator(path[1])) {
+        // Pass over the server name and the share name.
+        i = 2;
+        for (int part = 0; part < 2; part++) {
+            while (path[i] && !isSeparator(path[i]))
+                i++;
+            if (part == 0 && path[i])
+                i++;
+        }
+    }
+    if (isSeparator(path[i]))
+        i++;
+    return i;
+}
+
+void clampDosDateTime(uint16_t* date, uint16_t* time)
+{
+    uint16_t seconds = *time & 0x1F, minutes = (*time >> 5) & 0x3F, hours = *time >> 11;
+    if (seconds > 29)
+        seconds = 29;
+    if (minutes > 59)
+        minutes = 59;
+    if (hours > 23)
+        hours = 23;
+    *time = (uint16_t)(seconds | (minutes << 5) | (hours << 11));
+    uint16_t day = *date & 0x1F, month = (*date >> 5) & 0x0F, year = *date >> 9;
+    if (day == 0)
+        day = 1;
+    if (month == 0)
+        month = 1;
+    if (month > 12)
+        month = 12;
+    *date = (uint16_t)(day | (month << 5) | (year << 9));
+}
+
+uint32_t meterPosition(uint32_t bytesDone, uint32_t totalSize)
+{
+    if (totalSize == 0)
+        return 100;
+    if (totalSize < 100)
+        return (uint32_t)((uint64_t)bytesDone * 100 / totalSize);
+    return bytesDone / (totalSize / 100);
+}

@@ -1,0 +1,56 @@
+// Pure rules for output paths: separators, joining an entry name to the target folder, where folder
+// creation starts, which entry names are refused, DOS time clamping, and the meter position.
+//
+// Entry names come from the archive and are not trusted. A name is refused (the run stops with the
+// "cannot create" message naming it) when, after one leading separator is dropped, it could reach outside
+// the target folder or land somewhere other than it says:
+//   - a component "..", or any component made of dots and blanks only;
+//   - a drive prefix or any ':' (which would also name an alternate data stream);
+//   - an empty component (two separators in a row, so no UNC path either), except the final one of a
+//     folder entry;
+//   - a component that ends in '.' or ' ' (the system would silently drop them);
+//   - a device name (CON, PRN, AUX, NUL, COM1-9, LPT1-9, CONIN$, CONOUT$), with or without extension;
+//   - control characters and < > " | ? *.
+// The same rule applies to file and folder entries, and the building tool refuses such names too.
+#ifndef AKSFX_PATH_RULES_H
+#define AKSFX_PATH_RULES_H
+
+#include <stdint.h>
+#include <wchar.h>
+
+enum : uint32_t {
+    OUTPUT_PATH_MAX = 260,  // characters of a full output path
+    WORK_PATH_UNITS = 517,  // working paths: 516 characters and the terminator
+};
+
+inline bool isSeparator(wchar_t c)
+{
+    return c == L'\\' || c == L'/';
+}
+
+// The position after the last separator found at index 1 or later, else the start of the path.
+const wchar_t* fileNamePart(const wchar_t* path);
+
+// Appends '\' when path is empty or does not end in a separator. False when it does not fit.
+bool appendSeparator(wchar_t* path, uint32_t capacity);
+
+// True when the entry name may be extracted (see above).
+bool entryNameIsSafe(const wchar_t* name);
+
+// Joins folder (already ending in a separator, or empty) and the entry name without one leading
+// separator into out (capacity OUTPUT_PATH_MAX + 1), turning '/' into '\'. False when the result would
+// exceed OUTPUT_PATH_MAX characters.
+bool joinOutputPath(const wchar_t* folder, const wchar_t* name, wchar_t* out);
+
+// Index in path where folder creation starts: past "\\server\share\" for a UNC path, past one leading
+// separator otherwise.
+uint32_t folderScanStart(const wchar_t* path);
+
+// DOS time and date with out-of-range fields clamped: seconds/2 <= 29, minutes <= 59, hours <= 23,
+// day >= 1, month 1..12; the year is kept.
+void clampDosDateTime(uint16_t* date, uint16_t* time);
+
+// Meter position for bytesDone of totalSize (100 = done). A totalSize of 0 shows 100.
+uint32_t meterPosition(uint32_t bytesDone, uint32_t totalSize);
+
+#endif
