@@ -1,0 +1,210 @@
+// Output path rules: joining names to the target folder, which names are refused, where folder creation
+// starts, DOS time clamping and the meter position.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "archive/path_rules.h"
+#include "archive/volume_rules.h"
+
+namespace {
+
+TEST(OutputPath, JoinTable)
+{
+    struct Case {
+        const wchar_t* folder; // as the caller passes it: empty or ending in a separator
+        const wchar_t* name;
+        const wchar_t* expected;
+    } cases[] = {
+        {L"C:\\Out\\", L"docs/readme.txt", L"C:\\Out\\docs\\readme.txt"},
+        {L"C:\\Out\\", L"/lead.txt", L"C:\\Out\\lead.txt"},       // one leading separator is dropped
+        {L"", L"docs/a.txt", L"docs\\a.txt"},                     // empty target: relative to the current folder
+        {L"\\\\server\\share\\dir\\", L"a/b", L"\\\\server\\share\\dir\\a\\b"},
+        {L"D:", L"x.txt", L"D:x.txt"},
+        {L".\\sub\\", L"x.txt", L".\\sub\\x.txt"},
+        {L"C:/Mixed/", L"a/b/", L"C:\\Mixed\\a\\b\\"},
+    };
+    for (const Case& c : cases) {
+        wchar_t out[OUTPUT_PATH_MAX + 1];
+        ASSERT_TRUE(joinOutputPath(c.folder, c.name, out));
+        EXPECT_STREQ(out, c.expected);
+    }
+}
+
+TEST(OutputPath, LengthLimit)
+{
+    std::wstring folder = L"C:\\" + std::wstring(100, L'f') + L"\\";
+    wchar_t out[OUTPUT_PATH_MAX + 1];
+    std::wstring fits(OUTPUT_PATH_MAX - 1 - folder.size(), L'n');
+    EXPECT_TRUE(joinOutputPath(folder.c_str(), fits.c_str(), out));
+    EXPECT_EQ(wcslen(out), OUTPUT_PATH_MAX - 1);
+    std::wstring tooLong = fits + L"n";
+    EXPECT_FALSE(joinOutputPath(folder.c_str(), tooLong.c_str(), out));
+}
+
+TEST(EntryNames, HostileNamesAreRefused)
+{
+    struct Case {
+        const wchar_t* name;
+        bool safe;
+    } cases[] = {
+        {L"readme.txt", true},
+        {L"docs/readme.txt", true},
+        {L"docs\\", true},
+        {L"docs/sub/", true},
+        {L"/rooted.txt", true},     // one leading separator is dropped
+        {L".hidden", true},
+        {L"a.b.c", true},
+        {L"caf\u00e9.txt", true},
+        {L"CONFIG.SYS", true},
+        {L"COM10", true},
+        {L"", false},
+        {L"/", false},
+        {L"../evil.txt", false},
+        {L"a/../../evil.txt", false},
+        {L"a\\..\\b", false},
+        {L"..", false},
+        {L"...", false},
+        {L". /x", false},
+        {L"./x", false},
+        {L"C:evil.txt", false},
+        {L"C:\\Windows\\evil.txt", false},
+        {L"//server/share/x", false},
+        {L"\\\\server\\share", false},
+        {L"a//b", false},
+        {L"file.txt:stream", false},
+        {L"trailing.", false},
+        {L"trailing ", false},
+        {L"dir./x", false},
+        {L"CON", false},
+        {L"con.txt", false},
+        {L"docs/Nul", false},
+        {L"aux.tar.gz", false},
+        {L"COM1", false},
+        {L"lpt9.log", false},
+        {L"CONOUT$", false},
+        {L"a*b", false},
+        {L"what?", false},
+        {L"tab\there", false},
+        {L"pipe|x", false},
+        {L"\uFFFD", true},         // what a malformed UTF-8 byte becomes: an ordinary character
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(entryNameIsSafe(c.name), c.safe) << "case " << (&c - cases);
+}
+
+TEST(OutputPath, FolderScanStart)
+{
+    struct Case {
+        const wchar_t* path;
+        uint32_t start;
+    } cases[] = {
+        {L"C:\\Out\\a.txt", 0},
+        {L"\\Out\\a.txt", 1},
+        {L"\\\\server\\share\\dir\\a.txt", 15}, // past "\\server\share\"
+        {L"\\\\server\\share", 14},
+        {L"docs\\a.txt", 0},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(folderScanStart(c.path), c.start) << "case " << (&c - cases);
+}
+
+TEST(OutputPath, FileNamePartAndSeparator)
+{
+    EXPECT_STREQ(fileNamePart(L"C:\\Out\\docs\\a.txt"), L"a.txt");
+    EXPECT_STREQ(fileNamePart(L"docs/"), L"");
+    EXPECT_STREQ(fileNamePart(L"\\a.txt"), L"\\a.txt") << "a separator at index 0 does not count";
+    EXPECT_STREQ(fileNamePart(L"plain"), L"plain");
+    wchar_t path[8] = L"C:\\Out";
+    EXPECT_TRUE(appendSeparator(path, 8));
+    EXPECT_STREQ(path, L"C:\\Out\\");
+    EXPECT_TRUE(appendSeparator(path, 8));
+    EXPECT_STREQ(path, L"C:\\Out\\");
+    wchar_t empty[2] = L"";
+    EXPECT_TRUE(appendSeparator(empty, 2));
+    EXPECT_STREQ(empty, L"\\");
+}
+
+uint16_t dosDate(int year, int month, int day) { return (uint16_t)(((year - 1980) << 9) | (month << 5) | day); }
+uint16_t dosTime(int hour, int minute, int twoSeconds) { return (uint16_t)((hour << 11) | (minute << 5) | twoSeconds); }
+
+TEST(DosTime, FieldsAreClamped)
+{
+    struct Case {
+        uint16_t date, time, expectedDate, expectedTime;
+    } cases[] = {
+        {dosDate(2024, 3, 7), dosTime(9, 5, 10), dosDate(2024, 3, 7), dosTime(9, 5, 10)},
+        {dosDate(2024, 0, 0), dosTime(0, 0, 0), dosDate(2024, 1, 1), dosTime(0, 0, 0)},
+        {dosDate(2024, 15, 31), dosTime(31, 63, 31), dosDate(2024, 12, 31), dosTime(23, 59, 29)},
+        {dosDate(2107, 12, 31), dosTime(23, 59, 30), dosDate(2107, 12, 31), dosTime(23, 59, 29)},
+        {0, 0, dosDate(1980, 1, 1), 0},
+    };
+    for (const Case& c : cases) {
+        uint16_t date = c.date, time = c.time;
+        clampDosDateTime(&date, &time);
+        EXPECT_EQ(date, c.expectedDate) << "case " << (&c - cases);
+        EXPECT_EQ(time, c.expectedTime) << "case " << (&c - cases);
+    }
+}
+
+TEST(Meter, PositionRule)
+{
+    struct Case {
+        uint32_t done, total, position;
+    } cases[] = {
+        {0, 1000, 0},
+        {500, 1000, 50},
+        {1000, 1000, 100},
+        {2000, 1000, 200},          // more data than announced: passes 100
+        {50, 99, 50},               // below 100 bytes: multiply first
+        {0xFFFFFFFFu, 50, 0xFFFFFFFFu / 50 * 100 + (0xFFFFFFFFu % 50) * 100 / 50}, // no overflow
+        {123, 0, 100},              // nothing announced: no division by zero
+        {65536, 199, 65536 / 1},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(meterPosition(c.done, c.total), c.position) << "case " << (&c - cases);
+}
+
+TEST(Volumes, LabelTable)
+{
+    struct Case {
+        const wchar_t* label;
+        uint16_t disk;
+    } cases[] = {
+        {L"PKBACK# 001", 1},
+        {L"PKBACK# 003", 3},
+        {L"PKBACK#.3", 3},
+        {L"PKBACK# 65537", 1},
+        {L"PKBACK# x12", 12},
+        {L"PKBACK#3", NOT_A_SET_LABEL},
+        {L"pkback# 003", NOT_A_SET_LABEL},
+        {L"PKBACK# ", NOT_A_SET_LABEL},
+        {L"PKBACK", NOT_A_SET_LABEL},
+        {L"", NOT_A_SET_LABEL},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(parseVolumeLabel(c.label), c.disk) << "case " << (&c - cases);
+}
+
+TEST(Volumes, FileNames)
+{
+    struct Case {
+        const wchar_t* setPath;
+        bool exe;
+        const wchar_t* expected;
+    } cases[] = {
+        {L"D:\\SETUP.EXE", false, L"D:\\SETUP.ZIP"},
+        {L"D:\\SETUP.EXE", true, L"D:\\SETUP.EXE"},
+        {L"D:\\setup.v2.exe", false, L"D:\\setup.v2.ZIP"},
+        {L"D:\\dir.d\\setup", false, L"D:\\dir.d\\setup.ZIP"}, // no full stop in the name: appended
+    };
+    for (const Case& c : cases) {
+        wchar_t out[261];
+        ASSERT_TRUE(volumeFileName(c.setPath, c.exe, out, 261));
+        EXPECT_STREQ(out, c.expected);
+    }
+    wchar_t small[12];
+    EXPECT_FALSE(volumeFileName(L"D:\\SETUP.EXE", false, small, 12));
+}
+
+} // namespace
