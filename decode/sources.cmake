@@ -2,4 +2,6 @@
 target_sources(aksfx_pure PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/crc32.cpp
   ${CMAKE_CURRENT_LIST_DIR}/cipher.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/huffman.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/inflate.cpp
 )

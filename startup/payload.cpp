@@ -12,6 +12,7 @@
 #include <string.h>
 #include <sys/stat.h>
 
+#include "../archive/volumes.h"
 #include "../decode/crc32.h"
 #include "messages.h"
 #include "sfxhead.h"
@@ -92,6 +93,8 @@ void readSfxHeader()
         || parameterBlock.archiveOffset - parameterBlock.headerOffset > SFX_HEADER_MAX_BYTES)
         headerCorrupt();
     uint32_t length = parameterBlock.archiveOffset - parameterBlock.headerOffset;
+    if (spannedSet)
+        switchVolume(1, true);
     static uint8_t header[SFX_HEADER_MAX_BYTES];
     if (!readAt(archiveFile, parameterBlock.headerOffset, header, length))
         headerCorrupt();
@@ -132,6 +135,8 @@ void loadPayload()
     outputBuffer = (uint8_t*)LocalAlloc(LMEM_FIXED | LMEM_ZEROINIT, IO_BUFFER_BYTES);
     if (!inflateWindow || !inputBuffer || !outputBuffer)
         headerCorrupt();
+    if (spannedSet)
+        switchVolume(1, true);
     readSfxHeader();
     if (!spannedSet && parameterBlock.endRecordOffset != 0)
         checkEndRecord();

@@ -25,7 +25,7 @@ uint8_t* piece;
 std::vector<uint8_t> produced;
 uint8_t window[INFLATE_WINDOW_SIZE];
 uint8_t outputBuffer[OUTPUT_BUFFER_SIZE];
-const size_t outputLimit = 1 << 22;
+const size_t outputLimit = 1 << 21;
 
 uint32_t readPiece(const uint8_t** out)
 {
@@ -52,19 +52,24 @@ void flushOutput()
     inflateIo.outputCount = 0;
 }
 
+// True when zlib reaches the end of the stream (within outputLimit bytes of output).
 bool zlibDecodes(const uint8_t* data, size_t size, std::vector<uint8_t>* out)
 {
     z_stream z;
     memset(&z, 0, sizeof z);
     if (inflateInit2(&z, -15) != Z_OK)
         return false;
-    out->assign(outputLimit, 0);
+    out->clear();
+    uint8_t chunk[65536];
     z.next_in = const_cast<Bytef*>(data);
     z.avail_in = (uInt)size;
-    z.next_out = out->data();
-    z.avail_out = (uInt)out->size();
-    int r = ::inflate(&z, Z_FINISH);
-    out->resize(z.total_out);
+    int r;
+    do {
+        z.next_out = chunk;
+        z.avail_out = sizeof chunk;
+        r = ::inflate(&z, Z_NO_FLUSH);
+        out->insert(out->end(), chunk, chunk + (sizeof chunk - z.avail_out));
+    } while (r == Z_OK && z.avail_out == 0 && out->size() < outputLimit);
     inflateEnd(&z);
     return r == Z_STREAM_END;
 }

@@ -29,6 +29,13 @@ TEST(Crc32, MatchesZlibForEveryLengthAndAlignment)
             ASSERT_EQ(crc32Of(data.data() + offset, n), expected) << "offset " << offset << " length " << n;
         }
     }
+    // Long runs, around the sizes where the register is computed in parallel lanes.
+    for (size_t n : {2039, 2040, 2041, 2047, 2048, 4079, 4080, 4088, 4095, 69990}) {
+        for (size_t offset : {0, 3}) {
+            uint32_t expected = (uint32_t)crc32(0, data.data() + offset, (uInt)n);
+            ASSERT_EQ(crc32Of(data.data() + offset, n), expected) << "offset " << offset << " length " << n;
+        }
+    }
     // Running the register over pieces gives the CRC of the whole.
     uint32_t reg = 0xFFFFFFFFu;
     for (size_t at = 0; at < data.size(); at += 2048)
