@@ -1,5 +1,7 @@
 #include "zip_model.h"
 
+#include "archive/path_rules.h"
+
 #include "unicode_text.h"
 
 static void put16(std::vector<uint8_t>& out, uint32_t v)
@@ -97,6 +99,10 @@ std::string checkEntryName(const std::string& name, uint16_t flags)
         return "name is longer than 259 characters";
     if (name.size() > ZIP_NAME_MAX_BYTES)
         return "name is longer than 263 bytes";
+    std::wstring wide(units.begin(), units.end());
+    if (!entryNameIsSafe(wide.c_str()))
+        return "name could reach outside the target folder or name a device (.., drive, ':', device name, "
+               "trailing dot or blank)";
     return std::string();
 }
 

@@ -1,5 +1,7 @@
 #include "zip_reader.h"
 
+#include "unicode_text.h"
+
 #include <algorithm>
 
 #include "../startup/payload_format.h"
@@ -138,6 +140,11 @@ ZipArchive readZipArchive(const std::vector<uint8_t>& b)
         e.comment = bytesAt(b, q + nameLength + extraLength, commentLen);
         p = q + nameLength + extraLength + commentLen;
 
+        // The stub reads every name as UTF-8: a name in the old DOS code page is stored as UTF-8.
+        if (!(e.flags & ZIP_FLAG_UTF8) && !isAscii(e.name)) {
+            e.name = utf16ToUtf8(cp437ToUtf16(e.name));
+            e.flags |= ZIP_FLAG_UTF8;
+        }
         checkEntryFields(e, compressedSize, localOffset, diskStart);
 
         f.centralIndex = i;

@@ -59,6 +59,11 @@ TEST(BuilderZipInput, RefusesWhatTheStubCannotExtract)
         {"UTF-8 name of 131 characters in 262 bytes", [](auto& e, auto&) { e[0].name = repeat("\xC3\xA9", 131); e[0].flags = 0x800; }, ""},
         {"UTF-8 name of 132 characters in 264 bytes", [](auto& e, auto&) { e[0].name = repeat("\xC3\xA9", 132); e[0].flags = 0x800; }, "263 bytes"},
         {"malformed UTF-8 name with bit 11", [](auto& e, auto&) { e[0].name = "a\xC3("; e[0].flags = 0x800; }, "not valid UTF-8"},
+        {"name climbing out with ..", [](auto& e, auto&) { e[0].name = "docs/../../evil.txt"; }, "outside the target"},
+        {"name with a drive", [](auto& e, auto&) { e[0].name = "C:evil.txt"; }, "outside the target"},
+        {"device name", [](auto& e, auto&) { e[0].name = "sub/con.txt"; }, "device"},
+        {"alternate data stream", [](auto& e, auto&) { e[0].name = "a.txt:hidden"; }, "':'"},
+        {"trailing dot", [](auto& e, auto&) { e[0].name = "a."; }, "trailing dot"},
         {"encrypted entry under 12 bytes", [](auto& e, auto&) { e[0].flags = 1; }, "encryption header"},
         {"broken local header signature", [](auto& e, auto&) { e[0].localSignature = 0x04034B51; }, "no local header"},
         {"data runs into the central directory", [](auto& e, auto&) { e[0].compressedSize = 60; }, "central directory"},
@@ -84,6 +89,19 @@ TEST(BuilderZipInput, RefusesWhatTheStubCannotExtract)
     std::vector<uint8_t> whole = makeZip(std::vector<FixtureEntry>(1));
     for (size_t cut : {0, 21, 30, 60})
         EXPECT_NE(refusalOf(std::vector<uint8_t>(whole.begin(), whole.begin() + cut)), "") << "cut to " << cut;
+}
+
+// A name in the old DOS code page (bit 11 clear) is stored as UTF-8 with bit 11, since the stub reads
+// every name as UTF-8.
+TEST(BuilderZipInput, DosCodePageNamesBecomeUtf8)
+{
+    std::vector<FixtureEntry> entries(1);
+    entries[0].name = "caf\x82.txt"; // 0x82 is e-acute in code page 437
+    entries[0].data = "x";
+    ZipArchive a = readZipArchive(makeZip(entries, FixtureEnd()));
+    ASSERT_EQ(a.entries.size(), 1u);
+    EXPECT_EQ(a.entries[0].name, "caf\xC3\xA9.txt");
+    EXPECT_EQ(a.entries[0].flags & 0x800, 0x800);
 }
 
 // A prefix whose length the offsets do not include, a comment, and an entry with an unsigned
