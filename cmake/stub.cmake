@@ -19,7 +19,7 @@ add_library(aksfx_stub_lib STATIC
 )
 target_compile_options(aksfx_stub_lib PRIVATE ${STUB_FLAGS})
 target_compile_definitions(aksfx_stub_lib PUBLIC UNICODE _UNICODE WIN32_LEAN_AND_MEAN _WIN32_WINNT=0x0601)
-target_link_libraries(aksfx_stub_lib PUBLIC aksfx_pure comctl32 shlwapi shell32 ole32 user32 gdi32 kernel32)
+target_link_libraries(aksfx_stub_lib PUBLIC aksfx_pure comctl32 shlwapi shell32 ole32 user32 gdi32 advapi32 kernel32)
 
 add_executable(aksfx32 WIN32 startup/winmain.cpp resources/aksfx32.rc)
 target_compile_options(aksfx32 PRIVATE ${STUB_FLAGS})

@@ -5,6 +5,7 @@
 #include "../archive/walk.h"
 #include "../startup/messages.h"
 #include "../startup/sfxhead.h"
+#include "../ui/dialog_rules.h"
 #include "cipher.h"
 
 char* storedPassword;
@@ -22,8 +23,8 @@ static void centreOnScreen(HWND window)
 {
     RECT r;
     GetWindowRect(window, &r);
-    int x = (GetSystemMetrics(SM_CXSCREEN) + r.left - r.right) / 2;
-    int y = (GetSystemMetrics(SM_CYSCREEN) + r.top - r.bottom) / 2;
+    int x = centredOrigin(GetSystemMetrics(SM_CXSCREEN), r.left, r.right);
+    int y = centredOrigin(GetSystemMetrics(SM_CYSCREEN), r.top, r.bottom);
     SetWindowPos(window, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOACTIVATE | SWP_NOZORDER);
 }
 

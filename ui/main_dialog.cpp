@@ -10,6 +10,7 @@
 #include "../startup/messages.h"
 #include "../startup/sfxhead.h"
 #include "../startup/text_format.h"
+#include "dialog_rules.h"
 #include "folder_select.h"
 #include "meter.h"
 
@@ -24,8 +25,6 @@ enum : int {
     ID_BROWSE = 115,
     METER_TIMER = 69,
     METER_TIMER_PERIOD = 500,
-    METER_AT_ONCE_OFFSET = 0x80000,
-    INTRO_NAME_MAX = 24,
 };
 
 static UINT_PTR meterTimerId;
@@ -36,8 +35,8 @@ static void centreOnScreen(HWND window)
 {
     RECT r;
     GetWindowRect(window, &r);
-    int x = (GetSystemMetrics(SM_CXSCREEN) + r.left - r.right) / 2;
-    int y = (GetSystemMetrics(SM_CYSCREEN) + r.top - r.bottom) / 2;
+    int x = centredOrigin(GetSystemMetrics(SM_CXSCREEN), r.left, r.right);
+    int y = centredOrigin(GetSystemMetrics(SM_CYSCREEN), r.top, r.bottom);
     SetWindowPos(window, HWND_TOP, x, y, 0, 0, SWP_NOSIZE | SWP_NOACTIVATE);
 }
 
@@ -50,11 +49,19 @@ static void initialise(HWND window)
     extractionRunning = 0;
 
     const wchar_t* name = fileNamePart(programPath);
-    const wchar_t* shown = textLength(name) > INTRO_NAME_MAX ? loadText(IDS_THIS_FILE) : name;
+    const wchar_t* shown = introductionName(name, loadText(IDS_THIS_FILE));
     SetDlgItemTextW(window, ID_INTRO, formatMessageText(__LINE__, loadText(IDS_INTRO), shown));
     SetWindowTextW(window, formatMessageText(__LINE__, L"%s - %s", loadText(IDS_CAPTION), name));
-    if (parameterBlock.flags & SFXF_SETUP_TITLE)
-        SetWindowTextW(window, headerCaption[0] ? headerCaption : loadText(IDS_SETUP));
+    switch (chooseDialogTitle(parameterBlock.flags, headerCaption)) {
+    case TITLE_HEADER_CAPTION:
+        SetWindowTextW(window, headerCaption);
+        break;
+    case TITLE_SETUP:
+        SetWindowTextW(window, loadText(IDS_SETUP));
+        break;
+    case TITLE_CAPTION_AND_NAME:
+        break;
+    }
 
     SendDlgItemMessageW(window, ID_FOLDER, EM_LIMITTEXT, 260, 0);
     if (!targetFolder[0])
@@ -114,7 +121,7 @@ static BOOL startExtraction(HWND window)
         SendMessageW(meter, METER_SETPOS, 0, 0);
         SendMessageW(meter, METER_SETRANGE, 100, 0);
         meterTimerId = 0;
-        if (parameterBlock.endRecordOffset >= METER_AT_ONCE_OFFSET || (parameterBlock.flags & SFXF_SPANNED)) {
+        if (meterShownAtOnce(parameterBlock.endRecordOffset, parameterBlock.flags)) {
             showMeter(window);
         } else {
             meterTimerId = SetTimer(window, METER_TIMER, METER_TIMER_PERIOD, nullptr);
@@ -163,7 +170,7 @@ static void meterTick(HWND window)
         meterTimerId = 0;
     }
     HWND meter = GetDlgItem(window, METER_CONTROL);
-    if (meter && extractionRunning && bytesDone < parameterBlock.totalSize / 3) {
+    if (meter && extractionRunning && meterShownAtTick(bytesDone, parameterBlock.totalSize)) {
         if (HWND status = GetDlgItem(window, STATUS_LINE))
             ShowWindow(status, SW_HIDE);
         meterVisible = 1;

@@ -1,6 +1,11 @@
-// The meter keeps its range and position as two 16-bit window words (index 0 and 2); larger values keep
-// their low 16 bits.
+// The meter control. Range and position are two 16-bit window words (index 0 and 2); larger values keep
+// their low 16 bits. Every paint draws the status text twice at one point: once clipped to the filled part
+// in the highlight colours, once clipped to the unfilled part with the colours swapped, so the characters
+// change colour where they cross the split.
 #include "meter.h"
+
+#include "../archive/progress.h"
+#include "dialog_rules.h"
 
 void registerMeterClass(HINSTANCE instance)
 {
@@ -15,23 +20,65 @@ void registerMeterClass(HINSTANCE instance)
     RegisterClassW(&meterClass);
 }
 
+HFONT selectMeterFont(HDC dc, HFONT previous, bool create)
+{
+    if (!create) {
+        HGDIOBJ displaced = SelectObject(dc, previous);
+        if (displaced)
+            DeleteObject(displaced);
+        return nullptr;
+    }
+    HDC screen = CreateDCW(L"DISPLAY", nullptr, nullptr, nullptr);
+    LOGFONTW font;
+    ZeroMemory(&font, sizeof font);
+    lstrcpyW(font.lfFaceName, L"MS Shell Dlg");
+    font.lfHeight = meterFontHeight(screen ? GetDeviceCaps(screen, LOGPIXELSY) : 96);
+    HFONT made = CreateFontIndirectW(&font);
+    if (screen)
+        DeleteDC(screen);
+    if (!made)
+        return nullptr;
+    return (HFONT)SelectObject(dc, made);
+}
+
+static void swapColours(HDC dc)
+{
+    COLORREF text = GetTextColor(dc);
+    SetTextColor(dc, GetBkColor(dc));
+    SetBkColor(dc, text);
+}
+
 static void paintMeter(HWND window)
 {
-    int range = (int)SendMessageW(window, METER_GETRANGE, 0, 0);
-    int position = (int)SendMessageW(window, METER_GETPOS, 0, 0);
-    int divisor = range ? range : 1;
-    if (!range)
-        position = 0;
+    uint16_t range = (uint16_t)SendMessageW(window, METER_GETRANGE, 0, 0);
+    uint16_t position = (uint16_t)SendMessageW(window, METER_GETPOS, 0, 0);
+    wchar_t text[STATUS_TEXT_UNITS];
+    formatStatusText(text, STATUS_TEXT_UNITS);
+    UINT length = lstrlenW(text);
+
     PAINTSTRUCT paint;
     HDC dc = BeginPaint(window, &paint);
+    HFONT previous = selectMeterFont(dc, nullptr, true);
+    SetBkColor(dc, GetSysColor(COLOR_HIGHLIGHTTEXT));
+    SetTextColor(dc, GetSysColor(COLOR_HIGHLIGHT));
+    SetTextAlign(dc, TA_CENTER | TA_TOP);
+    swapColours(dc);
+
     RECT client;
     GetClientRect(window, &client);
-    RECT filled = {0, 0, position * client.right / divisor, client.bottom};
-    if (filled.right > client.right)
-        filled.right = client.right;
-    RECT rest = {filled.right, 0, client.right, client.bottom};
-    FillRect(dc, &filled, GetSysColorBrush(COLOR_HIGHLIGHT));
-    FillRect(dc, &rest, GetSysColorBrush(COLOR_HIGHLIGHTTEXT));
+    SIZE extent;
+    bool measured = GetTextExtentPoint32W(dc, L"X", 1, &extent) != 0;
+    MeterLayout layout = meterLayout(range, position, client.right, client.bottom, measured ? extent.cy : 0,
+                                     measured);
+    RECT part = {0, 0, layout.split, client.bottom};
+    if (layout.drawFilled)
+        ExtTextOutW(dc, layout.textX, layout.textY, ETO_CLIPPED | ETO_OPAQUE, &part, text, length, nullptr);
+    SetRect(&part, layout.split, 0, client.right, client.bottom);
+    swapColours(dc);
+    ExtTextOutW(dc, layout.textX, layout.textY, ETO_CLIPPED | ETO_OPAQUE, &part, text, length, nullptr);
+
+    if (previous)
+        selectMeterFont(dc, previous, false);
     EndPaint(window, &paint);
 }
 
