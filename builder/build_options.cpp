@@ -1,5 +1,9 @@
 #include "build_options.h"
 
+#include <ctype.h>
+#include <stdio.h>
+#include <stdlib.h>
+
 #include <filesystem>
 #include <new>
 
@@ -12,6 +16,8 @@
 #include "zip_reader.h"
 
 namespace fs = std::filesystem;
+
+enum : unsigned long long { OUTPUT_SPAN_LIMIT = 0x80000000ull };
 
 const char* helpText()
 {
@@ -32,6 +38,11 @@ const char* helpText()
            "  --crc after-headers|full|none   range of the header CRC (default after-headers)\n"
            "  --encrypt PASSWORD   folder input: traditional ZIP encryption of every file (ASCII password)\n"
            "  --store              folder input: store instead of deflate\n"
+           "  --span BYTES         write a spanned set for removable disks of BYTES each: one folder per\n"
+           "                       disk beside OUTPUT, named by the label the disk must carry\n"
+           "                       (\"PKBACK# 001\", ...); OUTPUT must end in .exe\n"
+           "  --zip-volumes        with --span: the archive goes into OUTPUT.ZIP files (disk 1 holds the\n"
+           "                       program and the first piece); default: OUTPUT.EXE on every disk\n"
            "  --inspect FILE.exe   print the parameter block, flags, header texts and the start-up checks;\n"
            "                       exit status 1 when a check fails\n"
            "\n"
@@ -51,6 +62,16 @@ static std::u16string textArgument(const std::string& option, const std::string&
     if (!utf8ToUtf16(value, &text))
         throw UsageError(option + " text is not valid UTF-8");
     return text;
+}
+
+static bool equalsIgnoringCase(const std::string& a, const std::string& b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (size_t i = 0; i < a.size(); i++)
+        if (tolower((unsigned char)a[i]) != tolower((unsigned char)b[i]))
+            return false;
+    return true;
 }
 
 BuildOptions parseCommandLine(const std::vector<std::string>& args)
@@ -131,6 +152,17 @@ BuildOptions parseCommandLine(const std::vector<std::string>& args)
         } else if (a == "--store") {
             o.store = true;
             given.push_back(a);
+        } else if (a == "--span") {
+            const std::string& v = value();
+            char* end = nullptr;
+            unsigned long long n = v.empty() || v[0] < '0' || v[0] > '9' ? 0 : strtoull(v.c_str(), &end, 10);
+            if (!end || *end || n == 0 || n >= OUTPUT_SPAN_LIMIT)
+                throw UsageError("--span takes a number of bytes below 2 GiB, not \"" + v + "\"");
+            o.span = (uint32_t)n;
+            given.push_back(a + " " + v);
+        } else if (a == "--zip-volumes") {
+            o.zipVolumes = true;
+            given.push_back(a);
         } else if (a.size() > 1 && a[0] == '-') {
             throw UsageError("unknown option " + a);
         } else {
@@ -149,6 +181,13 @@ BuildOptions parseCommandLine(const std::vector<std::string>& args)
     o.input = positional[0];
     if (o.output.empty())
         throw UsageError("no output file given (-o OUTPUT.exe)");
+    if (o.zipVolumes && o.span == 0)
+        throw UsageError("--zip-volumes needs --span");
+    if (o.span != 0) {
+        std::string name = pathToUtf8(pathFromUtf8(o.output).filename());
+        if (name.size() < 5 || !equalsIgnoringCase(name.substr(name.size() - 4), ".exe"))
+            throw UsageError("with --span the output must be a program ending in .exe, not \"" + name + "\"");
+    }
     if (!o.infoGiven) {
         std::string info;
         for (const std::string& g : given)
@@ -157,6 +196,38 @@ BuildOptions parseCommandLine(const std::vector<std::string>& args)
     }
     buildSfxHeader(o.settings); // refuses over-long texts as usage errors
     return o;
+}
+
+std::string diskLabel(uint32_t disk)
+{
+    char label[16];
+    snprintf(label, sizeof label, "PKBACK# %03u", disk);
+    return label;
+}
+
+std::string zipVolumeName(const std::string& programName)
+{
+    std::string stem = programName.substr(0, programName.size() - 4);
+    bool lower = programName.compare(programName.size() - 3, 3, "exe") == 0;
+    return stem + (lower ? ".zip" : ".ZIP");
+}
+
+// One folder per disk beside the output, each named by its label, holding that disk's files.
+static void writeSpannedSet(const fs::path& output, const SpannedSet& set, bool zipVolumes)
+{
+    const fs::path folder = output.parent_path();
+    const std::string programName = pathToUtf8(output.filename());
+    const std::string volumeName = zipVolumes ? zipVolumeName(programName) : programName;
+    for (size_t i = 0; i < set.volumes.size(); i++) {
+        fs::path disk = folder / pathFromUtf8(diskLabel((uint32_t)i + 1));
+        std::error_code error;
+        fs::create_directories(disk, error);
+        if (error)
+            throw BuildError("cannot create " + pathToUtf8(disk) + ": " + error.message());
+        if (i == 0 && zipVolumes)
+            writeWholeFile(disk / pathFromUtf8(programName), set.program);
+        writeWholeFile(disk / pathFromUtf8(volumeName), set.volumes[i]);
+    }
 }
 
 static void build(const BuildOptions& o, const std::string& toolFolder)
@@ -190,8 +261,12 @@ static void build(const BuildOptions& o, const std::string& toolFolder)
         }
     }
     std::vector<uint8_t> result;
+    SpannedSet set;
     try {
-        result = buildSelfExtractor(stub, archive, o.settings);
+        if (o.span != 0)
+            set = buildSpannedSet(stub, archive, o.settings, o.span, o.zipVolumes);
+        else
+            result = buildSelfExtractor(stub, archive, o.settings);
     } catch (const UsageError&) {
         throw;
     } catch (const BuildError& e) {
@@ -200,7 +275,10 @@ static void build(const BuildOptions& o, const std::string& toolFolder)
             throw BuildError(pathToUtf8(stubPath) + ": " + what);
         throw;
     }
-    writeWholeFile(pathFromUtf8(o.output), result);
+    if (o.span != 0)
+        writeSpannedSet(pathFromUtf8(o.output), set, o.zipVolumes);
+    else
+        writeWholeFile(pathFromUtf8(o.output), result);
 }
 
 int runTool(const std::vector<std::string>& args, const std::string& toolFolder, std::ostream& out,

@@ -19,12 +19,21 @@ struct BuildOptions {
     bool encrypt = false;
     std::string password;
     bool store = false;
+    uint32_t span = 0;        // --span: room on each disk; 0 = one self-extracting file
+    bool zipVolumes = false;  // --zip-volumes
 };
 
 // Parses the arguments (without the program name). Throws UsageError with one line.
 BuildOptions parseCommandLine(const std::vector<std::string>& args);
 
 const char* helpText();
+
+// The label a disk of a spanned set must carry, also the name of its folder: "PKBACK# 001".
+std::string diskLabel(uint32_t disk);
+
+// Volume file names of a spanned set made as output (a name ending in .exe): the program's own name and
+// the name of the .ZIP volumes (extension in the program's letter case).
+std::string zipVolumeName(const std::string& programName);
 
 // Runs the tool on UTF-8 arguments; writes the help or the inspect report to out. Returns the exit
 // status and leaves the one-line failure in *errorLine (empty on success).

@@ -2,10 +2,14 @@
 
 #include <string.h>
 
+#include <algorithm>
+#include <functional>
+
 #include "../decode/crc32.h"
 #include "../startup/payload_format.h"
 #include "build_error.h"
 #include "pe_image.h"
+#include "zip_span.h"
 
 const uint8_t blockSignature[8] = SFX_BLOCK_SIGNATURE_BYTES;
 const char sfxSectionName[8] = {'_', 'a', 'r', 'k', 'l', 'e', 't', '_'};
@@ -70,8 +74,19 @@ static void put32At(std::vector<uint8_t>& file, uint32_t offset, uint32_t value)
     writeLe32(&file[offset], value);
 }
 
-std::vector<uint8_t> buildSelfExtractor(const std::vector<uint8_t>& stub, const ZipArchive& archive,
-                                        const SfxSettings& settings)
+// What goes into the last section after the SfxHeader: its size (the same for every archiveOffset) and
+// the bytes for a given archiveOffset, with the end record's position within them (none: no check).
+struct SectionArchive {
+    uint64_t size;
+    std::function<std::vector<uint8_t>(uint32_t archiveOffset, uint32_t* endRecordPos)> write;
+    bool tailAllowed;     // bytes after the archive do not disturb the stub
+    bool endRecordInside; // endRecordPos is the end record's place (a single file); else 0 is stored
+};
+
+// The stub with its last section (padding, SfxHeader, archive bytes), the parameter block filled in and
+// the header CRC and PE checksum computed.
+static std::vector<uint8_t> joinStub(const std::vector<uint8_t>& stub, const SectionArchive& archive,
+                                     const SfxSettings& settings, uint64_t totalSize, uint32_t extraFlags)
 {
     buildCrcTable();
     if (stub.size() >= OUTPUT_LIMIT)
@@ -82,20 +97,21 @@ std::vector<uint8_t> buildSelfExtractor(const std::vector<uint8_t>& stub, const 
     const uint32_t block = findUniqueBlock(stub);
     checkBlockInSection(pe, block);
 
-    const uint64_t totalSize = totalUncompressedSize(archive);
     if (totalSize > 0xFFFFFFFFu)
         throw BuildError("the archive's files add up to 4 GiB or more");
     const std::vector<uint8_t> header = buildSfxHeader(settings);
 
     // Place the section: padding in front of the header, or (full CRC range) a tail for the balancing word.
-    uint32_t endRecordPos = 0;
-    const uint64_t zipSize = writeZip(archive, 0, &endRecordPos).size();
+    const uint64_t zipSize = archive.size;
     const uint32_t fa = pe.fileAlignment;
     const uint64_t rawStart = alignUp((uint32_t)stub.size(), fa);
     const uint64_t contentSize = header.size() + zipSize;
     if (rawStart + contentSize + 2 * fa >= OUTPUT_LIMIT)
         throw BuildError("the self-extracting file would be 2 GiB or larger");
     const bool full = settings.crc == CrcRange::Full;
+    if (full && !archive.tailAllowed)
+        throw UsageError("--crc full needs room after the archive, which a set with .EXE volumes does not "
+                         "have; use --zip-volumes or another --crc");
     const uint32_t content = (uint32_t)contentSize;
     const uint32_t front = full ? 0 : alignUp(content, fa) - content;
     const uint32_t tail = full ? alignUp(content + 3, fa) - content : 0; // room for a word at an even offset
@@ -103,7 +119,10 @@ std::vector<uint8_t> buildSelfExtractor(const std::vector<uint8_t>& stub, const 
     const uint32_t headerOffset = (uint32_t)rawStart + front;
     const uint32_t archiveOffset = headerOffset + (uint32_t)header.size();
 
-    std::vector<uint8_t> zip = writeZip(archive, archiveOffset, &endRecordPos);
+    uint32_t endRecordPos = 0;
+    std::vector<uint8_t> zip = archive.write(archiveOffset, &endRecordPos);
+    if (zip.size() != zipSize)
+        throw BuildError("internal error: the archive's size depends on its offset");
     std::vector<uint8_t> file(stub);
     file.resize(headerOffset, 0);
     file.insert(file.end(), header.begin(), header.end());
@@ -111,15 +130,13 @@ std::vector<uint8_t> buildSelfExtractor(const std::vector<uint8_t>& stub, const 
     file.resize(file.size() + tail, 0);
     appendSectionHeader(file, pe, sfxSectionName, (uint32_t)rawStart, rawSize);
 
-    uint32_t flags = settings.flags & ~(uint32_t)SFXF_CRC_AFTER_HEADERS;
-    if (hasEncryptedEntry(archive))
-        flags |= SFXF_ASK_PASSWORD;
+    uint32_t flags = (settings.flags | extraFlags) & ~(uint32_t)SFXF_CRC_AFTER_HEADERS;
     if (settings.crc == CrcRange::AfterHeaders)
         flags |= SFXF_CRC_AFTER_HEADERS;
     put32At(file, block + offsetof(StubParameterBlock, headerCrc), 0);
     put32At(file, block + offsetof(StubParameterBlock, archiveOffset), archiveOffset);
     put32At(file, block + offsetof(StubParameterBlock, headerOffset), headerOffset);
-    put32At(file, block + offsetof(StubParameterBlock, endRecordOffset), archiveOffset + endRecordPos);
+    put32At(file, block + offsetof(StubParameterBlock, endRecordOffset), archive.endRecordInside ? archiveOffset + endRecordPos : 0);
     put32At(file, block + offsetof(StubParameterBlock, totalSize), (uint32_t)totalSize);
     put32At(file, block + offsetof(StubParameterBlock, flags), flags);
     writeLe16(&file[block + offsetof(StubParameterBlock, completeMarker)], COMPLETE_MARKER);
@@ -150,4 +167,79 @@ std::vector<uint8_t> buildSelfExtractor(const std::vector<uint8_t>& stub, const 
             throw BuildError("internal error: the balanced PE checksum does not check out");
     }
     return file;
+}
+
+std::vector<uint8_t> buildSelfExtractor(const std::vector<uint8_t>& stub, const ZipArchive& archive,
+                                        const SfxSettings& settings)
+{
+    uint32_t endRecordPos = 0;
+    SectionArchive section;
+    section.size = writeZip(archive, 0, &endRecordPos).size();
+    section.write = [&](uint32_t archiveOffset, uint32_t* end) { return writeZip(archive, archiveOffset, end); };
+    section.tailAllowed = true;
+    section.endRecordInside = true;
+    return joinStub(stub, section, settings, totalUncompressedSize(archive),
+                    hasEncryptedEntry(archive) ? (uint32_t)SFXF_ASK_PASSWORD : 0u);
+}
+
+// With .EXE volumes the first disk's program holds the first piece after its SfxHeader, and the first
+// piece's offsets count from the start of that program, as they do in a single self-extracting file; the
+// stub seeks to archiveOffset, where the spanning signature stands. With .ZIP volumes the program ends
+// with its SfxHeader and every piece is a file of its own whose offsets count from its byte 0, where the
+// stub begins its walk. endRecordOffset is 0 either way: the stub does not check it for a set.
+SpannedSet buildSpannedSet(const std::vector<uint8_t>& stub, const ZipArchive& archive, const SfxSettings& settings,
+                           uint32_t span, bool zipVolumes)
+{
+    const PeLayout pe = parsePe(stub);
+    const uint32_t fa = pe.fileAlignment;
+    const uint64_t rawStart = alignUp((uint32_t)std::min<size_t>(stub.size(), OUTPUT_LIMIT), fa);
+    const size_t headerSize = buildSfxHeader(settings).size();
+    const uint64_t totalSize = totalUncompressedSize(archive);
+    const uint32_t flags = SFXF_SPANNED | (zipVolumes ? 0u : (uint32_t)SFXF_EXE_VOLUMES)
+                           | (hasEncryptedEntry(archive) ? (uint32_t)SFXF_ASK_PASSWORD : 0u);
+    const uint32_t minimumPiece = 4 + ZIP_LOCAL_HEADER_SIZE;
+
+    SpannedSet set;
+    SpanLimits limits;
+    limits.capacity = span;
+    if (zipVolumes) {
+        SectionArchive none;
+        none.size = 0;
+        none.write = [](uint32_t, uint32_t* end) {
+            *end = 0;
+            return std::vector<uint8_t>();
+        };
+        none.tailAllowed = true;
+        none.endRecordInside = false;
+        set.program = joinStub(stub, none, settings, totalSize, flags);
+        if (set.program.size() + minimumPiece > span)
+            throw BuildError("--span " + std::to_string(span) + " leaves no room on the first disk beside the "
+                             + std::to_string(set.program.size()) + "-byte program");
+        limits.firstCapacity = span - (uint32_t)set.program.size();
+        limits.firstBase = 0;
+        set.volumes = writeSpannedZip(archive, limits);
+        return set;
+    }
+    // The program's size is its stub, then the section rounded up to FileAlignment.
+    const uint64_t room = span > rawStart ? (span - rawStart) / fa * fa : 0;
+    if (room < headerSize + minimumPiece)
+        throw BuildError("--span " + std::to_string(span) + " leaves no room on the first disk beside the stub and "
+                         "its header");
+    limits.firstCapacity = (uint32_t)(room - headerSize);
+    limits.firstBase = 0;
+    const uint64_t firstSize = writeSpannedZip(archive, limits)[0].size();
+    SectionArchive first;
+    first.size = firstSize;
+    first.write = [&](uint32_t archiveOffset, uint32_t* end) {
+        SpanLimits placed = limits;
+        placed.firstBase = archiveOffset;
+        set.volumes = writeSpannedZip(archive, placed);
+        *end = 0;
+        return set.volumes[0];
+    };
+    first.tailAllowed = false;
+    first.endRecordInside = false;
+    set.program = joinStub(stub, first, settings, totalSize, flags);
+    set.volumes[0] = set.program;
+    return set;
 }

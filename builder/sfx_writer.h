@@ -43,6 +43,18 @@ std::vector<uint8_t> buildSfxHeader(const SfxSettings& settings);
 std::vector<uint8_t> buildSelfExtractor(const std::vector<uint8_t>& stub, const ZipArchive& archive,
                                         const SfxSettings& settings);
 
+// A spanned set: the program for the first disk and the volume file of every disk, in disk order. With
+// .EXE volumes volumes[0] is the program itself; with .ZIP volumes the first disk holds both.
+struct SpannedSet {
+    std::vector<uint8_t> program;
+    std::vector<std::vector<uint8_t>> volumes;
+};
+
+// span is the room on each disk: the files of one disk take at most that many bytes together. Throws
+// BuildError when the stub and header leave no room on the first disk, or a record does not fit a disk.
+SpannedSet buildSpannedSet(const std::vector<uint8_t>& stub, const ZipArchive& archive, const SfxSettings& settings,
+                           uint32_t span, bool zipVolumes);
+
 // Position of the parameter block: the signature must occur exactly once. Throws BuildError otherwise.
 uint32_t findUniqueBlock(const std::vector<uint8_t>& stub);
 
