@@ -9,6 +9,7 @@
 #include "../startup/payload_format.h"
 #include "../startup/sfxhead.h"
 #include "../startup/text_format.h"
+#include "dialog_rules.h"
 
 enum : int { FOLDER_FIELD = 106 };
 
@@ -31,16 +32,6 @@ static bool windowsTempFolder(wchar_t* buffer)
         return CreateDirectoryW(buffer, nullptr) != 0;
     FindClose(search);
     return (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-}
-
-bool stripTrailingBackslash(wchar_t* path)
-{
-    uint32_t n = textLength(path);
-    if (n > 2 && path[n - 1] == L'\\' && path[n - 2] != L'\\' && path[n - 2] != L':') {
-        path[n - 1] = 0;
-        return true;
-    }
-    return false;
 }
 
 bool defaultTempFolder(wchar_t* buffer)

@@ -8,7 +8,6 @@
 bool defaultTempFolder(wchar_t* buffer);
 // Replaces a target folder of "." by the folder of the file the user started.
 void resolveDotFolder(wchar_t* folder);
-bool stripTrailingBackslash(wchar_t* path);
 void browseForFolder(HWND dialog);
 
 #endif

@@ -141,8 +141,12 @@ static BOOL startExtraction(HWND window)
     if (meter)
         SendMessageW(meter, METER_SETPOS, 100, 0);
     redraw(mainDialogWindow);
-    if (meter && meterVisible)
+    if (meter && meterVisible) {
         ShowWindow(meter, SW_HIDE);
+        // The status line shares the meter's place: bring it back for the result and the next run.
+        if (HWND status = GetDlgItem(window, STATUS_LINE))
+            ShowWindow(status, SW_SHOW);
+    }
     redraw(mainDialogWindow);
     SetDlgItemTextW(window, STATUS_LINE, L"");
 

@@ -148,15 +148,45 @@ void press(HWND window, int id)
 
 } // namespace
 
+std::wstring environmentWith(const std::vector<EnvironmentChange>& changes)
+{
+    auto sameName = [](const std::wstring& entry, const std::wstring& name) {
+        return entry.size() > name.size() && entry[name.size()] == L'='
+               && CompareStringOrdinal(entry.c_str(), (int)name.size(), name.c_str(), (int)name.size(), TRUE)
+                      == CSTR_EQUAL;
+    };
+    std::vector<std::wstring> entries;
+    wchar_t* block = GetEnvironmentStringsW();
+    for (const wchar_t* p = block; *p; p += wcslen(p) + 1) {
+        std::wstring entry = p;
+        bool changed = false;
+        for (const auto& c : changes)
+            changed = changed || sameName(entry, c.name);
+        if (!changed)
+            entries.push_back(entry);
+    }
+    FreeEnvironmentStringsW(block);
+    for (const auto& c : changes)
+        if (c.value)
+            entries.push_back(c.name + L"=" + c.value);
+    std::wstring out;
+    for (const auto& e : entries)
+        out += e + L'\0';
+    return out + L'\0';
+}
+
 RunResult runProgram(const std::wstring& exe, const std::wstring& args, const Answer& answer, DWORD timeoutMs,
-                     const std::wstring& workDir)
+                     const std::wstring& workDir, const std::wstring& environment)
 {
     RunResult result;
     std::wstring commandLine = L"\"" + exe + L"\"" + args;
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process = {};
-    if (!CreateProcessW(exe.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
+    std::wstring environmentCopy = environment;
+    if (!CreateProcessW(exe.c_str(), &commandLine[0], nullptr, nullptr, FALSE,
+                        environment.empty() ? 0 : CREATE_UNICODE_ENVIRONMENT,
+                        environment.empty() ? nullptr : &environmentCopy[0],
                         workDir.empty() ? nullptr : workDir.c_str(), &startup, &process)) {
         result.exitCode = 0xFFFFFFFF;
         result.seen.push_back({L"(CreateProcess failed)", exe, L"", {}, 0});

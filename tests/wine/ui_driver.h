@@ -46,9 +46,19 @@ using Answer = std::function<int(const SeenWindow&, HWND)>;
 int defaultAnswer(const SeenWindow& window, HWND);
 
 // Runs "exe" args (args with its leading blank if any) in workDir and answers windows until the process
-// and all its descendants are gone, or timeoutMs passes (then the tree is ended).
+// and all its descendants are gone, or timeoutMs passes (then the tree is ended). environment, when not
+// empty, is the program's whole environment block (see environmentWith).
 RunResult runProgram(const std::wstring& exe, const std::wstring& args, const Answer& answer = defaultAnswer,
-                     DWORD timeoutMs = 30000, const std::wstring& workDir = L"");
+                     DWORD timeoutMs = 30000, const std::wstring& workDir = L"",
+                     const std::wstring& environment = L"");
+
+// An environment variable change: value null removes the variable, an empty value sets it empty.
+struct EnvironmentChange {
+    std::wstring name;
+    const wchar_t* value;
+};
+// This process's environment with the changes applied, as a block for runProgram.
+std::wstring environmentWith(const std::vector<EnvironmentChange>& changes);
 
 // Converts text to UTF-8 for assertion messages.
 std::string narrow(const std::wstring& text);

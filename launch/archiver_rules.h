@@ -1,0 +1,39 @@
+// Pure rules for starting the archiver: the registry's open command, the packaged archiver's names, the
+// request to its helper program, and the .zip name of a spanned set. No OS calls.
+#ifndef AKSFX_ARCHIVER_RULES_H
+#define AKSFX_ARCHIVER_RULES_H
+
+#include <stdint.h>
+#include <wchar.h>
+
+enum : uint32_t {
+    ARCHIVER_COMMAND_UNITS = 521,   // the open command as read from the registry
+    ARCHIVER_PARAMETER_UNITS = 521, // the quoted archive path or the RunExe request: the request's bound
+    PACKAGE_EXECUTABLE_UNITS = 260,
+};
+
+#define ARKLET_HELPER_PROGRAM L"ArkletUWPHelper.exe"
+
+// Cuts the command at the first blank, double quote, '%', '1' sequence; keeps it whole without one.
+void cutOpenCommand(wchar_t* command);
+
+// A value name under the archive type's OpenWithProgids that may be the packaged archiver: longer than
+// 4 characters and beginning with "AppX" in any case.
+bool isPackagedProgId(const wchar_t* name);
+
+// An application user model id of the archiver's maker: begins with "ArkletComputing." in any case.
+bool isArkletModelId(const wchar_t* modelId);
+
+// The archive path between double quotes. False (out empty) when it does not fit capacity units.
+bool quoteArchivePath(wchar_t* out, uint32_t capacity, const wchar_t* archivePath);
+
+// "RunExe", the delimiter, the package executable, the delimiter, the quoted archive path. False (out
+// empty) when the request does not fit capacity units.
+bool formatRunExeRequest(wchar_t* out, uint32_t capacity, const wchar_t* packageExecutable,
+                         const wchar_t* archivePath);
+
+// For a spanned set with .ZIP volumes (SFXF_SPANNED set, SFXF_EXE_VOLUMES clear): the three characters
+// before the closing quote become "zip". True when it changed the parameters.
+bool renameForZipVolumes(wchar_t* parameters, uint32_t flags);
+
+#endif
