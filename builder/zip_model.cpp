@@ -4,21 +4,76 @@
 
 #include "unicode_text.h"
 
-static void put16(std::vector<uint8_t>& out, uint32_t v)
+void putLe16(std::vector<uint8_t>& out, uint32_t value)
 {
-    out.push_back((uint8_t)v);
-    out.push_back((uint8_t)(v >> 8));
+    out.push_back((uint8_t)value);
+    out.push_back((uint8_t)(value >> 8));
 }
 
-static void put32(std::vector<uint8_t>& out, uint32_t v)
+void putLe32(std::vector<uint8_t>& out, uint32_t value)
 {
-    put16(out, v & 0xFFFF);
-    put16(out, v >> 16);
+    putLe16(out, value & 0xFFFF);
+    putLe16(out, value >> 16);
 }
 
-static void putText(std::vector<uint8_t>& out, const std::string& s)
+void putBytes(std::vector<uint8_t>& out, const std::string& bytes)
 {
-    out.insert(out.end(), s.begin(), s.end());
+    out.insert(out.end(), bytes.begin(), bytes.end());
+}
+
+std::vector<uint8_t> localHeaderRecord(const ZipEntry& e)
+{
+    std::vector<uint8_t> h;
+    putLe32(h, ZIP_LOCAL_SIGNATURE);
+    putLe16(h, e.versionNeeded);
+    putLe16(h, e.flags);
+    putLe16(h, e.method);
+    putLe16(h, e.time);
+    putLe16(h, e.date);
+    putLe32(h, e.crc);
+    putLe32(h, (uint32_t)e.data.size());
+    putLe32(h, e.uncompressedSize);
+    putLe16(h, (uint32_t)e.name.size());
+    putLe16(h, (uint32_t)e.localExtra.size());
+    putBytes(h, e.name);
+    putBytes(h, e.localExtra);
+    return h;
+}
+
+std::vector<uint8_t> descriptorRecord(const ZipEntry& e)
+{
+    std::vector<uint8_t> d;
+    putLe32(d, ZIP_DESCRIPTOR_SIGNATURE);
+    putLe32(d, e.crc);
+    putLe32(d, (uint32_t)e.data.size());
+    putLe32(d, e.uncompressedSize);
+    return d;
+}
+
+std::vector<uint8_t> centralHeaderRecord(const ZipEntry& e, uint16_t diskStart, uint32_t localOffset)
+{
+    std::vector<uint8_t> h;
+    putLe32(h, ZIP_CENTRAL_SIGNATURE);
+    putLe16(h, e.versionMadeBy);
+    putLe16(h, e.versionNeeded);
+    putLe16(h, e.flags);
+    putLe16(h, e.method);
+    putLe16(h, e.time);
+    putLe16(h, e.date);
+    putLe32(h, e.crc);
+    putLe32(h, (uint32_t)e.data.size());
+    putLe32(h, e.uncompressedSize);
+    putLe16(h, (uint32_t)e.name.size());
+    putLe16(h, (uint32_t)e.centralExtra.size());
+    putLe16(h, (uint32_t)e.comment.size());
+    putLe16(h, diskStart);
+    putLe16(h, e.internalAttributes);
+    putLe32(h, e.externalAttributes);
+    putLe32(h, localOffset);
+    putBytes(h, e.name);
+    putBytes(h, e.centralExtra);
+    putBytes(h, e.comment);
+    return h;
 }
 
 std::vector<uint8_t> writeZip(const ZipArchive& archive, uint32_t base, uint32_t* endRecordPos)
@@ -27,62 +82,30 @@ std::vector<uint8_t> writeZip(const ZipArchive& archive, uint32_t base, uint32_t
     std::vector<uint32_t> localOffsets;
     for (const ZipEntry& e : archive.entries) {
         localOffsets.push_back(base + (uint32_t)out.size());
-        put32(out, ZIP_LOCAL_SIGNATURE);
-        put16(out, e.versionNeeded);
-        put16(out, e.flags);
-        put16(out, e.method);
-        put16(out, e.time);
-        put16(out, e.date);
-        put32(out, e.crc);
-        put32(out, (uint32_t)e.data.size());
-        put32(out, e.uncompressedSize);
-        put16(out, (uint32_t)e.name.size());
-        put16(out, (uint32_t)e.localExtra.size());
-        putText(out, e.name);
-        putText(out, e.localExtra);
+        std::vector<uint8_t> header = localHeaderRecord(e);
+        out.insert(out.end(), header.begin(), header.end());
         out.insert(out.end(), e.data.begin(), e.data.end());
         if (e.flags & ZIP_FLAG_DESCRIPTOR) {
-            put32(out, ZIP_DESCRIPTOR_SIGNATURE);
-            put32(out, e.crc);
-            put32(out, (uint32_t)e.data.size());
-            put32(out, e.uncompressedSize);
+            std::vector<uint8_t> descriptor = descriptorRecord(e);
+            out.insert(out.end(), descriptor.begin(), descriptor.end());
         }
     }
     uint32_t centralStart = (uint32_t)out.size();
     for (size_t index : archive.centralOrder) {
-        const ZipEntry& e = archive.entries[index];
-        put32(out, ZIP_CENTRAL_SIGNATURE);
-        put16(out, e.versionMadeBy);
-        put16(out, e.versionNeeded);
-        put16(out, e.flags);
-        put16(out, e.method);
-        put16(out, e.time);
-        put16(out, e.date);
-        put32(out, e.crc);
-        put32(out, (uint32_t)e.data.size());
-        put32(out, e.uncompressedSize);
-        put16(out, (uint32_t)e.name.size());
-        put16(out, (uint32_t)e.centralExtra.size());
-        put16(out, (uint32_t)e.comment.size());
-        put16(out, 0); // disk number start
-        put16(out, e.internalAttributes);
-        put32(out, e.externalAttributes);
-        put32(out, localOffsets[index]);
-        putText(out, e.name);
-        putText(out, e.centralExtra);
-        putText(out, e.comment);
+        std::vector<uint8_t> header = centralHeaderRecord(archive.entries[index], 0, localOffsets[index]);
+        out.insert(out.end(), header.begin(), header.end());
     }
     uint32_t centralSize = (uint32_t)out.size() - centralStart;
     *endRecordPos = (uint32_t)out.size();
-    put32(out, ZIP_END_SIGNATURE);
-    put16(out, 0); // this disk
-    put16(out, 0); // disk of the central directory
-    put16(out, (uint32_t)archive.centralOrder.size());
-    put16(out, (uint32_t)archive.centralOrder.size());
-    put32(out, centralSize);
-    put32(out, base + centralStart);
-    put16(out, (uint32_t)archive.comment.size());
-    putText(out, archive.comment);
+    putLe32(out, ZIP_END_SIGNATURE);
+    putLe16(out, 0); // this disk
+    putLe16(out, 0); // disk of the central directory
+    putLe16(out, (uint32_t)archive.centralOrder.size());
+    putLe16(out, (uint32_t)archive.centralOrder.size());
+    putLe32(out, centralSize);
+    putLe32(out, base + centralStart);
+    putLe16(out, (uint32_t)archive.comment.size());
+    putBytes(out, archive.comment);
     return out;
 }
 

@@ -75,6 +75,17 @@ struct ZipArchive {
     std::string comment;
 };
 
+// Little-endian field writers and the records of one entry, shared by the plain and the spanned writer.
+void putLe16(std::vector<uint8_t>& out, uint32_t value);
+void putLe32(std::vector<uint8_t>& out, uint32_t value);
+void putBytes(std::vector<uint8_t>& out, const std::string& bytes);
+// Local header with the CRC and sizes filled in, name and extra field.
+std::vector<uint8_t> localHeaderRecord(const ZipEntry& e);
+// The 16-byte signed data descriptor.
+std::vector<uint8_t> descriptorRecord(const ZipEntry& e);
+// Central directory header for an entry whose local header lies at localOffset on disk diskStart.
+std::vector<uint8_t> centralHeaderRecord(const ZipEntry& e, uint16_t diskStart, uint32_t localOffset);
+
 // Writes the archive as if it started at file offset base: local headers (each with the CRC and sizes
 // filled in, and a 16-byte signed descriptor after the data of a bit-3 entry), the central directory
 // and the end record, all offsets counted from base. endRecordPos receives the end record's position

@@ -6,23 +6,6 @@
 
 namespace {
 
-void put16(std::vector<uint8_t>& out, uint32_t v)
-{
-    out.push_back((uint8_t)v);
-    out.push_back((uint8_t)(v >> 8));
-}
-
-void put32(std::vector<uint8_t>& out, uint32_t v)
-{
-    put16(out, v & 0xFFFF);
-    put16(out, v >> 16);
-}
-
-void putBytes(std::vector<uint8_t>& out, const std::string& s)
-{
-    out.insert(out.end(), s.begin(), s.end());
-}
-
 // Fills the pieces one after the other.
 class PieceWriter {
 public:
@@ -85,35 +68,6 @@ private:
     std::vector<std::vector<uint8_t>> pieces_;
 };
 
-std::vector<uint8_t> localHeader(const ZipEntry& e)
-{
-    std::vector<uint8_t> h;
-    put32(h, ZIP_LOCAL_SIGNATURE);
-    put16(h, e.versionNeeded);
-    put16(h, e.flags);
-    put16(h, e.method);
-    put16(h, e.time);
-    put16(h, e.date);
-    put32(h, e.crc);
-    put32(h, (uint32_t)e.data.size());
-    put32(h, e.uncompressedSize);
-    put16(h, (uint32_t)e.name.size());
-    put16(h, (uint32_t)e.localExtra.size());
-    putBytes(h, e.name);
-    putBytes(h, e.localExtra);
-    return h;
-}
-
-std::vector<uint8_t> descriptor(const ZipEntry& e)
-{
-    std::vector<uint8_t> d;
-    put32(d, ZIP_DESCRIPTOR_SIGNATURE);
-    put32(d, e.crc);
-    put32(d, (uint32_t)e.data.size());
-    put32(d, e.uncompressedSize);
-    return d;
-}
-
 bool isFolderName(const std::string& name)
 {
     return !name.empty() && (name.back() == '/' || name.back() == '\\');
@@ -137,10 +91,10 @@ Place writeEntry(PieceWriter& w, const ZipEntry& e)
         head = size < 12 ? size : 12;
     size_t tail = hasDescriptor && size > head ? 1 : 0;
 
-    std::vector<uint8_t> first = localHeader(e);
+    std::vector<uint8_t> first = localHeaderRecord(e);
     first.insert(first.end(), e.data.begin(), e.data.begin() + head);
     if (hasDescriptor && tail == 0) {
-        std::vector<uint8_t> d = descriptor(e);
+        std::vector<uint8_t> d = descriptorRecord(e);
         first.insert(first.end(), d.begin(), d.end());
     }
     w.fit(first.size());
@@ -149,7 +103,7 @@ Place writeEntry(PieceWriter& w, const ZipEntry& e)
     w.split(e.data.data() + head, size - head - tail);
     if (tail) {
         std::vector<uint8_t> last(e.data.end() - 1, e.data.end());
-        std::vector<uint8_t> d = descriptor(e);
+        std::vector<uint8_t> d = descriptorRecord(e);
         last.insert(last.end(), d.begin(), d.end());
         w.whole(last);
     }
@@ -162,7 +116,7 @@ std::vector<std::vector<uint8_t>> writeSpannedZip(const ZipArchive& archive, con
 {
     PieceWriter w(limits);
     std::vector<uint8_t> signature;
-    put32(signature, ZIP_SPANNING_SIGNATURE);
+    putLe32(signature, ZIP_SPANNING_SIGNATURE);
     w.whole(signature);
 
     std::vector<Place> places;
@@ -175,27 +129,7 @@ std::vector<std::vector<uint8_t>> writeSpannedZip(const ZipArchive& archive, con
     for (size_t i = 0; i < archive.centralOrder.size(); i++) {
         const size_t index = archive.centralOrder[i];
         const ZipEntry& e = archive.entries[index];
-        std::vector<uint8_t> h;
-        put32(h, ZIP_CENTRAL_SIGNATURE);
-        put16(h, e.versionMadeBy);
-        put16(h, e.versionNeeded);
-        put16(h, e.flags);
-        put16(h, e.method);
-        put16(h, e.time);
-        put16(h, e.date);
-        put32(h, e.crc);
-        put32(h, (uint32_t)e.data.size());
-        put32(h, e.uncompressedSize);
-        put16(h, (uint32_t)e.name.size());
-        put16(h, (uint32_t)e.centralExtra.size());
-        put16(h, (uint32_t)e.comment.size());
-        put16(h, places[index].disk);
-        put16(h, e.internalAttributes);
-        put32(h, e.externalAttributes);
-        put32(h, places[index].offset);
-        putBytes(h, e.name);
-        putBytes(h, e.centralExtra);
-        putBytes(h, e.comment);
+        std::vector<uint8_t> h = centralHeaderRecord(e, places[index].disk, places[index].offset);
         const uint32_t before = w.disk();
         w.fit(h.size());
         if (i == 0)
@@ -213,14 +147,14 @@ std::vector<std::vector<uint8_t>> writeSpannedZip(const ZipArchive& archive, con
     if (w.disk() != before)
         onLastDisk = 0;
     std::vector<uint8_t> end;
-    put32(end, ZIP_END_SIGNATURE);
-    put16(end, w.disk());
-    put16(end, centralStart.disk);
-    put16(end, onLastDisk);
-    put16(end, (uint32_t)archive.centralOrder.size());
-    put32(end, centralSize);
-    put32(end, centralStart.offset);
-    put16(end, (uint32_t)archive.comment.size());
+    putLe32(end, ZIP_END_SIGNATURE);
+    putLe16(end, w.disk());
+    putLe16(end, centralStart.disk);
+    putLe16(end, onLastDisk);
+    putLe16(end, (uint32_t)archive.centralOrder.size());
+    putLe32(end, centralSize);
+    putLe32(end, centralStart.offset);
+    putLe16(end, (uint32_t)archive.comment.size());
     putBytes(end, archive.comment);
     w.whole(end);
 
