@@ -194,6 +194,7 @@ ExtractStatus extractAll()
     volatile int status = setjmp(unwindPoint);
     if (status == 0) {
         SetCursor(waitCursor);
+        beginOutputRun();
         if (spannedSet) {
             switchVolume(1, exeVolumes);
             if (exeVolumes && seekArchive((long)parameterBlock.archiveOffset, SEEK_SET) != (long)parameterBlock.archiveOffset)

@@ -2,6 +2,8 @@
 #ifndef AKSFX_OUTPUT_H
 #define AKSFX_OUTPUT_H
 
+// Forgets what the previous run learnt about drives.
+void beginOutputRun();
 // Turns the entry name in entryPath into the full output path under targetFolder.
 void buildOutputPath();
 // Creates every missing folder of entryPath (for a folder entry: the folder it names).

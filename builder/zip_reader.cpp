@@ -140,9 +140,13 @@ ZipArchive readZipArchive(const std::vector<uint8_t>& b)
         e.comment = bytesAt(b, q + nameLength + extraLength, commentLen);
         p = q + nameLength + extraLength + commentLen;
 
-        // The stub reads every name as UTF-8: a name in the old DOS code page is stored as UTF-8.
+        // The stub reads every name as UTF-8. Without the UTF-8 flag a name may still be UTF-8 (Info-ZIP
+        // on Unix writes it so) or be in the old DOS code page: a name that is not valid UTF-8 is taken
+        // as the code page and stored as UTF-8. Either way the flag is set, for other tools.
         if (!(e.flags & ZIP_FLAG_UTF8) && !isAscii(e.name)) {
-            e.name = utf16ToUtf8(cp437ToUtf16(e.name));
+            std::u16string units;
+            if (!utf8ToUtf16(e.name, &units))
+                e.name = utf16ToUtf8(cp437ToUtf16(e.name));
             e.flags |= ZIP_FLAG_UTF8;
         }
         checkEntryFields(e, compressedSize, localOffset, diskStart);

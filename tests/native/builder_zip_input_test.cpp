@@ -91,17 +91,27 @@ TEST(BuilderZipInput, RefusesWhatTheStubCannotExtract)
         EXPECT_NE(refusalOf(std::vector<uint8_t>(whole.begin(), whole.begin() + cut)), "") << "cut to " << cut;
 }
 
-// A name in the old DOS code page (bit 11 clear) is stored as UTF-8 with bit 11, since the stub reads
-// every name as UTF-8.
-TEST(BuilderZipInput, DosCodePageNamesBecomeUtf8)
+// Names without the UTF-8 flag: the stub reads every name as UTF-8, so a name in the old DOS code page
+// is stored as UTF-8, and one that already is UTF-8 (as Info-ZIP on Unix writes it) is kept. Both get
+// the flag.
+TEST(BuilderZipInput, NamesWithoutTheUtf8FlagBecomeUtf8)
 {
-    std::vector<FixtureEntry> entries(1);
-    entries[0].name = "caf\x82.txt"; // 0x82 is e-acute in code page 437
-    entries[0].data = "x";
-    ZipArchive a = readZipArchive(makeZip(entries, FixtureEnd()));
-    ASSERT_EQ(a.entries.size(), 1u);
-    EXPECT_EQ(a.entries[0].name, "caf\xC3\xA9.txt");
-    EXPECT_EQ(a.entries[0].flags & 0x800, 0x800);
+    const struct {
+        const char* stored;
+        const char* expected;
+    } cases[] = {
+        {"caf\x82.txt", "caf\xC3\xA9.txt"},     // 0x82 is e-acute in code page 437
+        {"caf\xC3\xA9.txt", "caf\xC3\xA9.txt"}, // valid UTF-8 stays as it is
+    };
+    for (const auto& c : cases) {
+        std::vector<FixtureEntry> entries(1);
+        entries[0].name = c.stored;
+        entries[0].data = "x";
+        ZipArchive a = readZipArchive(makeZip(entries, FixtureEnd()));
+        ASSERT_EQ(a.entries.size(), 1u);
+        EXPECT_EQ(a.entries[0].name, c.expected);
+        EXPECT_EQ(a.entries[0].flags & 0x800, 0x800);
+    }
 }
 
 // A prefix whose length the offsets do not include, a comment, and an entry with an unsigned

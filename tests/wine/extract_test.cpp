@@ -1,0 +1,787 @@
+// Extraction end to end: real self-extracting files run with /AUTO under Wine.
+//   - Archives from independent producers (made by make_extract_fixtures.sh on the Linux side) extract to
+//     the same tree as Linux unzip gives: same names, same bytes, and the same DOS time read as local time.
+//   - Hand-made archives for what no producer writes (bad records, damaged data, hostile names), spliced
+//     into a built file in place of its archive, stop with their exact message.
+//   - The interactive paths: the overwrite prompt, the cancel question while a large entry is written,
+//     a read-only file, a full disk, a wrong or missing password.
+#include <gtest/gtest.h>
+
+#include <stdio.h>
+
+#include <functional>
+#include <map>
+#include <string>
+
+#include "test_files.h"
+#include "ui_driver.h"
+
+namespace {
+
+const std::wstring kCaption = L"Arklet Self-Extractor";
+const std::wstring kPassword = L"geheim 123";
+enum : int { ID_FOLDER = 106, ID_STATUS = 109, ID_PASSWORD = 402 };
+enum : uint32_t { SFXF_ASK_PASSWORD = 0x100 };
+
+std::wstring fixture(const std::wstring& name)
+{
+    return buildProgram((L"fixtures\\extract\\" + name).c_str());
+}
+
+bool isMainDialog(const SeenWindow& w) { return w.hasControl(ID_FOLDER); }
+bool isPasswordDialog(const SeenWindow& w) { return w.hasControl(ID_PASSWORD); }
+
+void setText(HWND window, const std::wstring& text)
+{
+    SendMessageTimeoutW(window, WM_SETTEXT, 0, (LPARAM)text.c_str(), SMTO_ABORTIFHUNG, 2000, nullptr);
+}
+
+std::vector<std::wstring> boxTexts(const RunResult& run)
+{
+    std::vector<std::wstring> texts;
+    for (const auto& w : run.seen)
+        if (w.isMessageBox()) {
+            EXPECT_EQ(w.caption, kCaption) << narrow(w.text);
+            texts.push_back(w.text);
+        }
+    return texts;
+}
+
+std::wstring joined(const std::vector<std::wstring>& texts)
+{
+    std::wstring out;
+    for (const auto& t : texts)
+        out += L"[" + t + L"]";
+    return out;
+}
+
+// Runs exe /AUTO target. The password dialog gets password typed and OK (Cancel without one); every
+// other window goes to onWindow, by default: the main dialog is left alone (automatic mode drives it, and
+// the usual Close would race it), a message box gets its first button.
+RunResult runAuto(const std::wstring& exe, const std::wstring& target, const std::wstring& password = L"",
+                  const Answer& onWindow = nullptr, DWORD timeoutMs = 30000)
+{
+    return runProgram(exe, L" /AUTO " + quote(target.substr(0, target.size() - 1)),
+                      [&](const SeenWindow& w, HWND h) -> int {
+                          if (onWindow && !isPasswordDialog(w))
+                              return onWindow(w, h);
+                          if (isMainDialog(w))
+                              return 0;
+                          if (isPasswordDialog(w)) {
+                              EXPECT_EQ(w.caption, L"Arklet Self-Extractor - Wachtwoord");
+                              if (password.empty())
+                                  return IDCANCEL;
+                              setText(GetDlgItem(h, ID_PASSWORD), password);
+                              return IDOK;
+                          }
+                          return defaultAnswer(w, h);
+                      },
+                      timeoutMs);
+}
+
+// ---- Trees ----
+
+struct TreeItem {
+    bool folder = false;
+    std::vector<uint8_t> bytes;
+    FILETIME written = {};
+};
+
+void readTree(const std::wstring& folder, const std::wstring& relative, std::map<std::wstring, TreeItem>& out)
+{
+    WIN32_FIND_DATAW found;
+    HANDLE h = FindFirstFileW((folder + relative + L"*").c_str(), &found);
+    if (h == INVALID_HANDLE_VALUE)
+        return;
+    do {
+        std::wstring name = found.cFileName;
+        if (name == L"." || name == L"..")
+            continue;
+        TreeItem item;
+        item.folder = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        item.written = found.ftLastWriteTime;
+        if (item.folder) {
+            readTree(folder, relative + name + L"\\", out);
+        } else {
+            item.bytes = readWhole(folder + relative + name);
+        }
+        out[relative + name] = std::move(item);
+    } while (FindNextFileW(h, &found));
+    FindClose(h);
+}
+
+std::map<std::wstring, TreeItem> treeOf(const std::wstring& folder)
+{
+    std::map<std::wstring, TreeItem> tree;
+    readTree(folder, L"", tree);
+    return tree;
+}
+
+uint64_t ticks(const FILETIME& t) { return ((uint64_t)t.dwHighDateTime << 32) | t.dwLowDateTime; }
+
+// unzip reads the DOS time as local time at that date (summer or winter time); the stub converts it with
+// the bias in force now (LocalFileTimeToFileTime), as the system's own DOS-time functions do. Given what
+// unzip set, this is what the stub must set.
+FILETIME stubTimeFor(const FILETIME& unzipTime)
+{
+    SYSTEMTIME utc, local;
+    FileTimeToSystemTime(&unzipTime, &utc);
+    SystemTimeToTzSpecificLocalTime(nullptr, &utc, &local);
+    FILETIME localTime, result;
+    SystemTimeToFileTime(&local, &localTime);
+    LocalFileTimeToFileTime(&localTime, &result);
+    return result;
+}
+
+void expectSameTree(const std::wstring& reference, const std::wstring& extracted)
+{
+    std::map<std::wstring, TreeItem> want = treeOf(reference), got = treeOf(extracted);
+    ASSERT_FALSE(want.empty()) << "no reference tree in " << narrow(reference);
+    for (const auto& [name, item] : want) {
+        auto it = got.find(name);
+        if (it == got.end()) {
+            ADD_FAILURE() << "missing: " << narrow(name);
+            continue;
+        }
+        EXPECT_EQ(it->second.folder, item.folder) << narrow(name);
+        if (item.folder)
+            continue; // the stub does not date folders
+        EXPECT_TRUE(it->second.bytes == item.bytes)
+            << narrow(name) << ": " << it->second.bytes.size() << " bytes, unzip gives " << item.bytes.size();
+        EXPECT_EQ(ticks(it->second.written), ticks(stubTimeFor(item.written)))
+            << narrow(name) << " (unzip: " << ticks(item.written) << ")";
+    }
+    for (const auto& [name, item] : got)
+        EXPECT_TRUE(want.count(name)) << "extra: " << narrow(name);
+}
+
+// ---- Archives from other producers ----
+
+TEST(Producers, ExtractLikeUnzip)
+{
+    struct Case {
+        const wchar_t* name;
+        std::wstring password;
+    } cases[] = {
+        {L"infozip", L""},
+        {L"infozip-enc", kPassword}, // flag bit 3: the check byte comes from the time
+        {L"7z-enc", kPassword},      // the check byte comes from the CRC
+        {L"python", L""},            // empty file, folder entry, Unicode names
+        {L"python-stream", L""},     // data descriptors
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(narrow(c.name));
+        // Not "producer-infozip": "-info" anywhere on the command line asks for the build options.
+        std::wstring dir = scratchFolder(std::wstring(L"producer_") + c.name);
+        std::wstring exe = dir + L"setup.exe";
+        buildSfx(L"-o " + quote(exe) + L" " + quote(fixture(std::wstring(c.name) + L".zip")));
+        std::wstring target = dir + L"doel\\";
+        RunResult run = runAuto(exe, target, c.password);
+        ASSERT_FALSE(run.timedOut) << narrow(run.describe());
+        EXPECT_EQ(run.exitCode, 0u);
+        EXPECT_TRUE(boxTexts(run).empty()) << narrow(run.describe());
+        int passwordDialogs = 0;
+        for (const auto& w : run.seen)
+            passwordDialogs += isPasswordDialog(w);
+        EXPECT_EQ(passwordDialogs, c.password.empty() ? 0 : 1);
+        expectSameTree(fixture(L"ref\\" + std::wstring(c.name) + L"\\"), target);
+    }
+}
+
+// ---- Hand-made archives ----
+
+uint32_t crc32Of(const std::string& data)
+{
+    uint32_t crc = 0xFFFFFFFFu;
+    for (unsigned char b : data) {
+        crc ^= b;
+        for (int k = 0; k < 8; k++)
+            crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1)));
+    }
+    return crc ^ 0xFFFFFFFFu;
+}
+
+// A ZIP archive written record by record, for what no producer writes.
+struct RawZip {
+    std::vector<uint8_t> bytes;
+
+    void u16(uint32_t v) { bytes.push_back((uint8_t)v); bytes.push_back((uint8_t)(v >> 8)); }
+    void u32(uint32_t v) { u16(v & 0xFFFF); u16(v >> 16); }
+    void raw(const std::string& s) { bytes.insert(bytes.end(), s.begin(), s.end()); }
+
+    struct Entry {
+        std::string name;
+        std::string data;           // stored as it is
+        uint16_t method = 0;
+        uint16_t flags = 0;
+        uint32_t crcChange = 0;     // XORed into the right CRC-32
+        uint32_t compressed = ~0u;   // ~0: the data's length
+        uint32_t uncompressed = ~0u; // ~0: the data's length
+        uint16_t time = 0x6000;     // 12:00:00
+        uint16_t date = 0x5021;     // 2020-01-01
+    };
+
+    void local(const Entry& e)
+    {
+        u32(0x04034B50);                          // signature
+        u16(20);                                  // version needed
+        u16(e.flags);                             // flags
+        u16(e.method);                            // method
+        u16(e.time);                              // time
+        u16(e.date);                              // date
+        u32(crc32Of(e.data) ^ e.crcChange);       // CRC-32
+        u32(e.compressed == ~0u ? (uint32_t)e.data.size() : e.compressed); // compressed size
+        u32(e.uncompressed == ~0u ? (uint32_t)e.data.size() : e.uncompressed); // uncompressed size
+        u16((uint32_t)e.name.size());             // name length
+        u16(0);                                   // extra length
+        raw(e.name);
+        raw(e.data);
+    }
+    void central(const std::string& name, uint32_t size, uint32_t offset)
+    {
+        u32(0x02014B50);          // signature
+        u16(20);                  // version made by
+        u16(20);                  // version needed
+        u16(0);                   // flags
+        u16(0);                   // method
+        u16(0x6000);              // time
+        u16(0x5021);              // date
+        u32(crc32Of(name));       // CRC-32 (not the entry's: never read)
+        u32(size);                // compressed size
+        u32(size);                // uncompressed size
+        u16((uint32_t)name.size()); // name length
+        u16(4);                   // extra length
+        u16(3);                   // comment length
+        u16(0);                   // disk number start
+        u16(0);                   // internal attributes
+        u32(0);                   // external attributes
+        u32(offset);              // local header offset
+        raw(name);
+        raw("XXXX");              // extra field
+        raw("abc");               // comment
+    }
+    void end(uint32_t signature = 0x06054B50, uint16_t entries = 1)
+    {
+        u32(signature);           // end record (or digital signature record)
+        u16(0);                   // this disk
+        u16(0);                   // disk of the central directory
+        u16(entries);             // entries on this disk
+        u16(entries);             // entries in all
+        u32(46);                  // central directory size
+        u32(12345);               // central directory offset
+        u16(2);                   // comment length
+        raw("ok");                // comment
+    }
+};
+
+RawZip::Entry entry(const std::string& name, const std::string& data)
+{
+    RawZip::Entry e;
+    e.name = name;
+    e.data = data;
+    return e;
+}
+
+// The building tool refuses most of these archives, so a sound file is built and its archive replaced:
+// the archive lies outside the header CRC's range, and with its end record offset at 0 the stub does not
+// look for an end record at start-up.
+std::wstring spliceSfx(const std::wstring& folderName, const std::vector<uint8_t>& archive, uint32_t clearFlags = 0)
+{
+    static std::vector<uint8_t> base;
+    if (base.empty()) {
+        std::wstring dir = scratchFolder(L"splice-base");
+        CreateDirectoryW((dir + L"payload").c_str(), nullptr);
+        writeText(dir + L"payload\\x.txt", "x");
+        buildSfx(L"--crc none -o " + quote(dir + L"base.exe") + L" " + quote(dir + L"payload"));
+        base = readWhole(dir + L"base.exe");
+    }
+    size_t block = blockOffset(base);
+    std::vector<uint8_t> file(base.begin(), base.begin() + le32(base, block + 12));
+    file.insert(file.end(), archive.begin(), archive.end());
+    if (file.size() < base.size())
+        file.resize(base.size(), 0); // the section's raw size stays inside the file
+    putLe32(file, block + 20, 0);
+    putLe32(file, block + 28, le32(file, block + 28) & ~clearFlags);
+    std::wstring exe = scratchFolder(folderName) + L"setup.exe";
+    writeWhole(exe, file);
+    return exe;
+}
+
+std::string readText(const std::wstring& path)
+{
+    std::vector<uint8_t> bytes = readWhole(path);
+    return std::string(bytes.begin(), bytes.end());
+}
+
+std::wstring widen(const std::string& s) { return std::wstring(s.begin(), s.end()); }
+
+const std::wstring kBadHeader = L"Ongeldige ZIP-header. Mogelijke oorzaak: bestandsoverdrachtfout.";
+const std::wstring kNameTooLong = L"Zip file bevat bestandsnamen die langer zijn dan toegestaan\ndoor Windows. "
+                                  L"Arklet Self-Extractor kan deze\nZip file niet verwerken.";
+
+std::wstring crcMessage(const std::wstring& path, uint32_t computed, uint32_t stored)
+{
+    wchar_t text[400];
+    swprintf(text, 400,
+             L"ZIP beschadigd: bestand %ls: ongeldige CRC %08lx (moet %08lx zijn). Mogelijke oorzaak: "
+             L"bestandsoverdrachtfout.",
+             path.c_str(), (unsigned long)computed, (unsigned long)stored);
+    return text;
+}
+
+TEST(HandMade, RecordsAndDamage)
+{
+    struct Case {
+        const char* what;
+        std::function<void(RawZip&)> make;
+        // The one box expected (empty: none); %T stands for the target folder.
+        std::wstring message;
+        std::vector<std::pair<std::wstring, std::string>> present; // file and content
+        std::vector<std::wstring> absent;
+        uint16_t expectDate = 0, expectTime = 0; // a.txt's DOS time after clamping, when given
+    } cases[] = {
+        {"central directory disagrees with the local headers, other order",
+         [](RawZip& z) {
+             z.local(entry("b/second.txt", "tweede"));
+             z.local(entry("a.txt", "eerste"));
+             z.central("a.txt", 999, 77);
+             z.central("een/heel/andere/naam.txt", 1, 0);
+             z.central("", 0, 0);
+             z.end(0x06054B50, 9);
+         },
+         L"", {{L"a.txt", "eerste"}, {L"b\\second.txt", "tweede"}}, {}},
+        {"spanning marker first, digital signature record last",
+         [](RawZip& z) {
+             z.raw("PK00");
+             z.local(entry("a.txt", "eerste"));
+             z.central("a.txt", 6, 0);
+             z.end(0x05054B50);
+             z.raw("rommel na het einde");
+         },
+         L"", {{L"a.txt", "eerste"}}, {}},
+        {"folder entry with data but uncompressed size 0: the data is passed over",
+         [](RawZip& z) {
+             RawZip::Entry folder = entry("map/", "XXXXXXXX");
+             folder.uncompressed = 0;
+             z.local(folder);
+             z.local(entry("a.txt", "eerste"));
+             z.end();
+         },
+         L"", {{L"a.txt", "eerste"}}, {}},
+        {"unknown method without data is not looked at",
+         [](RawZip& z) {
+             RawZip::Entry e = entry("a.txt", "");
+             e.method = 12;
+             z.local(e);
+             z.end();
+         },
+         L"", {{L"a.txt", ""}}, {}},
+        {"DOS time out of range is clamped",
+         [](RawZip& z) {
+             RawZip::Entry e = entry("a.txt", "eerste");
+             e.time = (23 << 11) | (59 << 5) | 31; // 23:59:62
+             e.date = (21 << 9) | (0 << 5) | 0;    // 2001, month 0, day 0
+             z.local(e);
+             z.end();
+         },
+         L"", {{L"a.txt", "eerste"}}, {}, (21 << 9) | (1 << 5) | 1, (23 << 11) | (59 << 5) | 29},
+        {"unknown signature after the first entry",
+         [](RawZip& z) {
+             z.local(entry("a.txt", "eerste"));
+             z.raw("JUNK");
+             z.local(entry("b.txt", "tweede"));
+             z.end();
+         },
+         kBadHeader, {{L"a.txt", "eerste"}}, {L"b.txt"}},
+        {"data descriptor signature where a record should start",
+         [](RawZip& z) {
+             z.local(entry("a.txt", "eerste"));
+             z.raw("PK\x07\x08");
+             z.end();
+         },
+         kBadHeader, {{L"a.txt", "eerste"}}, {}},
+        {"compressed size of 2 GiB: refused, not skipped backwards",
+         [](RawZip& z) {
+             z.local(entry("a.txt", "eerste"));
+             RawZip::Entry e = entry("map/", "");
+             e.compressed = 0x80000010;
+             e.uncompressed = 0;
+             z.local(e);
+             z.end();
+         },
+         kBadHeader, {{L"a.txt", "eerste"}}, {}},
+        {"CRC mismatch: the file stays",
+         [](RawZip& z) {
+             RawZip::Entry e = entry("a.txt", "eerste");
+             e.crcChange = 0x80000001;
+             z.local(e);
+             z.local(entry("b.txt", "tweede"));
+             z.end();
+         },
+         crcMessage(L"%Ta.txt", crc32Of("eerste"), crc32Of("eerste") ^ 0x80000001), {{L"a.txt", "eerste"}},
+         {L"b.txt"}},
+        {"unsupported method",
+         [](RawZip& z) {
+             z.local(entry("a.txt", "eerste"));
+             RawZip::Entry e = entry("m.txt", "abcdef");
+             e.method = 12;
+             z.local(e);
+             z.local(entry("b.txt", "tweede"));
+             z.end();
+         },
+         L"Niet-ondersteunde compressiemethode", {{L"a.txt", "eerste"}}, {L"b.txt"}},
+        {"stored name over 263 bytes",
+         [](RawZip& z) {
+             z.local(entry("a.txt", "eerste"));
+             z.local(entry(std::string(264, 'n'), "x"));
+             z.end();
+         },
+         kNameTooLong, {{L"a.txt", "eerste"}}, {}},
+        {"name of 260 characters",
+         [](RawZip& z) {
+             z.local(entry("a.txt", "eerste"));
+             z.local(entry(std::string(260, 'n'), "x"));
+             z.end();
+         },
+         kNameTooLong, {{L"a.txt", "eerste"}}, {}},
+        {"central directory name too long, after the entries",
+         [](RawZip& z) {
+             z.local(entry("a.txt", "eerste"));
+             z.central(std::string(270, 'c'), 6, 0);
+             z.end();
+         },
+         kNameTooLong, {{L"a.txt", "eerste"}}, {}},
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        RawZip zip;
+        c.make(zip);
+        std::wstring exe = spliceSfx(L"handmade" + std::to_wstring(n), zip.bytes);
+        std::wstring target = scratchFolder(L"handmade" + std::to_wstring(n++) + L"-doel");
+        std::wstring message = c.message;
+        if (size_t at = message.find(L"%T"); at != std::wstring::npos)
+            message.replace(at, 2, target);
+        RunResult run = runAuto(exe, target);
+        ASSERT_FALSE(run.timedOut) << narrow(run.describe());
+        std::vector<std::wstring> boxes = boxTexts(run);
+        if (message.empty())
+            EXPECT_TRUE(boxes.empty()) << narrow(joined(boxes));
+        else
+            EXPECT_EQ(boxes, std::vector<std::wstring>{message}) << narrow(joined(boxes));
+        for (const auto& [name, content] : c.present)
+            EXPECT_EQ(readText(target + name), content) << narrow(name);
+        for (const auto& name : c.absent)
+            EXPECT_FALSE(exists(target + name)) << narrow(name);
+        if (c.expectDate) {
+            FILETIME local, want, got = {};
+            DosDateTimeToFileTime(c.expectDate, c.expectTime, &local);
+            LocalFileTimeToFileTime(&local, &want);
+            HANDLE f = CreateFileW((target + L"a.txt").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                   OPEN_EXISTING, 0, nullptr);
+            GetFileTime(f, nullptr, nullptr, &got);
+            CloseHandle(f);
+            EXPECT_EQ(ticks(got), ticks(want));
+        }
+    }
+}
+
+std::vector<std::wstring> namesIn(const std::wstring& folder)
+{
+    std::vector<std::wstring> names;
+    for (const auto& [name, item] : treeOf(folder))
+        if (name.find(L'\\') == std::wstring::npos)
+            names.push_back(name);
+    return names;
+}
+
+TEST(HandMade, HostileNamesStopTheRunAndWriteNothingOutside)
+{
+    // The target is a folder two levels down in a folder of its own, so anything that escapes it shows up
+    // in "outer" or "outer\inner".
+    const char* names[] = {
+        "../evil.txt", "sub/../../evil.txt", "..\\evil.txt", "../evil/", "C:evil.txt", "C:/evil.txt",
+        "//server/share/evil.txt", "sub//evil.txt", "evil.txt:stroom", "CON", "aux.txt", "sub/nul",
+        "evil.txt.", "evil.txt ", "... /evil.txt", "evil?.txt",
+    };
+    int n = 0;
+    for (const char* name : names) {
+        SCOPED_TRACE(name);
+        RawZip zip;
+        zip.local(entry("a.txt", "eerste"));
+        zip.local(entry(name, "kwaad"));
+        zip.end();
+        std::wstring exe = spliceSfx(L"hostile" + std::to_wstring(n), zip.bytes);
+        std::wstring outer = scratchFolder(L"hostile" + std::to_wstring(n++) + L"-outer");
+        CreateDirectoryW((outer + L"inner").c_str(), nullptr);
+        std::wstring target = outer + L"inner\\doel\\";
+        RunResult run = runAuto(exe, target);
+        ASSERT_FALSE(run.timedOut) << narrow(run.describe());
+        EXPECT_EQ(boxTexts(run), std::vector<std::wstring>{L"Kan '" + widen(name)
+                                                           + L"' niet maken - uitpakbewerking geannuleerd."})
+            << narrow(run.describe());
+        EXPECT_EQ(namesIn(outer), std::vector<std::wstring>{L"inner"});
+        EXPECT_EQ(namesIn(outer + L"inner\\"), std::vector<std::wstring>{L"doel"});
+        EXPECT_EQ(namesIn(target), std::vector<std::wstring>{L"a.txt"});
+        EXPECT_FALSE(exists(L"C:\\evil.txt"));
+    }
+}
+
+// ---- Interactive paths ----
+
+using Files = std::vector<std::pair<std::wstring, std::string>>;
+
+// Builds setup.exe in a fresh folder from a payload folder holding files (the tool packs them sorted by name).
+std::wstring sfxOf(const std::wstring& folderName, const Files& files, const std::wstring& options = L"")
+{
+    std::wstring dir = scratchFolder(folderName);
+    std::wstring payload = dir + L"payload\\";
+    CreateDirectoryW(payload.c_str(), nullptr);
+    for (const auto& [name, content] : files)
+        writeText(payload + name, content);
+    buildSfx(options + L" -o " + quote(dir + L"setup.exe") + L" " + quote(payload));
+    return dir + L"setup.exe";
+}
+
+// The status line as it stands when the dialog ends. With -parent= the main dialog is owned by a window of
+// this program; ending the dialog enables that owner again by a message sent here, while the stub waits
+// for it, so the status line can be read at that moment.
+HWND watchedDialog;
+std::wstring statusAtEnd;
+
+LRESULT CALLBACK ownerProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_ENABLE && wParam && watchedDialog) {
+        wchar_t text[256] = L"";
+        GetWindowTextW(GetDlgItem(watchedDialog, ID_STATUS), text, 256);
+        statusAtEnd = text;
+    }
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
+HWND makeOwner()
+{
+    WNDCLASSW c = {};
+    c.lpfnWndProc = ownerProc;
+    c.hInstance = GetModuleHandleW(nullptr);
+    c.lpszClassName = L"ExtractTestOwner";
+    RegisterClassW(&c);
+    return CreateWindowExW(0, c.lpszClassName, L"owner", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, c.hInstance,
+                           nullptr);
+}
+
+TEST(Interactive, OverwritePromptYesNoCancel)
+{
+    std::wstring exe = sfxOf(L"overwrite", {{L"a.txt", "nieuw a"}, {L"b.txt", "nieuw b"}, {L"c.txt", "nieuw c"},
+                                            {L"d.txt", "nieuw d"}});
+    std::wstring target = scratchFolder(L"overwrite-doel");
+    for (const wchar_t* name : {L"a.txt", L"b.txt", L"c.txt", L"d.txt"})
+        writeText(target + name, "oud");
+    const int answers[] = {IDYES, IDNO, IDCANCEL};
+    std::vector<std::wstring> prompts;
+    HWND owner = makeOwner();
+    ASSERT_NE(owner, nullptr);
+    watchedDialog = nullptr;
+    statusAtEnd = L"(not seen)";
+    RunResult run = runProgram(exe, L" /AUTO -parent=" + std::to_wstring((UINT_PTR)owner) + L" " + quote(target),
+                               [&](const SeenWindow& w, HWND h) -> int {
+        if (isMainDialog(w)) {
+            watchedDialog = h;
+            return 0;
+        }
+        prompts.push_back(w.text);
+        EXPECT_EQ(w.buttons(), (std::vector<int>{IDYES, IDNO, IDCANCEL})) << narrow(w.text);
+        return prompts.size() <= 3 ? answers[prompts.size() - 1] : defaultAnswer(w, h);
+    });
+    DestroyWindow(owner);
+    ASSERT_FALSE(run.timedOut) << "Cancel ends the run and the dialog\n" << narrow(run.describe());
+    std::vector<std::wstring> expected;
+    for (const wchar_t* name : {L"a.txt", L"b.txt", L"c.txt"})
+        expected.push_back(L"Bestand " + target + name + L" bestaat al. Bestand overschrijven?");
+    EXPECT_EQ(prompts, expected) << narrow(run.describe());
+    EXPECT_EQ(readText(target + L"a.txt"), "nieuw a") << "Yes replaces";
+    EXPECT_EQ(readText(target + L"b.txt"), "oud") << "No keeps the file and goes on";
+    EXPECT_EQ(readText(target + L"c.txt"), "oud") << "Cancel touches nothing";
+    EXPECT_EQ(readText(target + L"d.txt"), "oud") << "nothing after Cancel";
+    EXPECT_EQ(statusAtEnd, L"Uitpakken afgebroken");
+}
+
+// An entry big enough to be written for a good while: a click on the dialog during the writing asks
+// whether to stop.
+std::string bigContent()
+{
+    static std::string big;
+    if (big.empty()) {
+        big.resize(48u << 20);
+        uint32_t x = 2024; // fixed seed
+        for (char& c : big) {
+            x = x * 1103515245u + 12345u;
+            c = (char)(x >> 24);
+        }
+    }
+    return big;
+}
+
+uint64_t sizeOf(const std::wstring& path)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data))
+        return 0;
+    return ((uint64_t)data.nFileSizeHigh << 32) | data.nFileSizeLow;
+}
+
+TEST(Interactive, CancelQuestionWhileWriting)
+{
+    std::wstring exe = sfxOf(L"cancel", {{L"big.bin", bigContent()}, {L"na.txt", "na"}}, L"--store");
+    for (int answer : {IDYES, IDNO}) {
+        SCOPED_TRACE(answer == IDYES ? "Yes" : "No");
+        std::wstring target = scratchFolder(L"cancel-doel");
+        std::wstring big = target + L"big.bin";
+        uint64_t sizeAtClick = 0;
+        int questions = 0;
+        RunResult run = runAuto(exe, target, L"", [&](const SeenWindow& w, HWND h) -> int {
+            if (isMainDialog(w)) {
+                for (DWORD start = GetTickCount(); sizeOf(big) < (1u << 20) && GetTickCount() - start < 20000;)
+                    Sleep(2);
+                sizeAtClick = sizeOf(big);
+                PostMessageW(h, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(20, 20));
+                PostMessageW(h, WM_LBUTTONUP, 0, MAKELPARAM(20, 20));
+                return 0;
+            }
+            if (!w.isMessageBox())
+                return 0;
+            questions++;
+            EXPECT_EQ(w.text, L"Uitpakbewerking afbreken?");
+            EXPECT_EQ(w.buttons(), (std::vector<int>{IDYES, IDNO}));
+            EXPECT_EQ(GetWindowLongW(GetDlgItem(h, IDNO), GWL_STYLE) & BS_TYPEMASK, BS_DEFPUSHBUTTON)
+                << "No is the default";
+            return answer;
+        });
+        ASSERT_FALSE(run.timedOut) << narrow(run.describe());
+        EXPECT_EQ(questions, 1) << narrow(run.describe());
+        ASSERT_LT(sizeAtClick, bigContent().size()) << "the click came too late to test anything";
+        if (answer == IDYES) {
+            EXPECT_GT(sizeOf(big), 0u) << "the partly written file stays";
+            EXPECT_LT(sizeOf(big), bigContent().size());
+            EXPECT_FALSE(exists(target + L"na.txt"));
+        } else {
+            EXPECT_TRUE(readText(big) == bigContent()) << sizeOf(big) << " bytes";
+            EXPECT_EQ(readText(target + L"na.txt"), "na");
+        }
+    }
+}
+
+// True when this system refuses to open a read-only file for writing (Wine run as root does not).
+bool readOnlyIsEnforced(const std::wstring& folder)
+{
+    std::wstring probe = folder + L"probe.txt";
+    writeText(probe, "x");
+    SetFileAttributesW(probe.c_str(), FILE_ATTRIBUTE_READONLY);
+    HANDLE f = CreateFileW(probe.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (f != INVALID_HANDLE_VALUE)
+        CloseHandle(f);
+    SetFileAttributesW(probe.c_str(), FILE_ATTRIBUTE_NORMAL);
+    DeleteFileW(probe.c_str());
+    return f == INVALID_HANDLE_VALUE;
+}
+
+TEST(Interactive, ExistingFileThatCannotBeOpenedWithOverwriteOn)
+{
+    std::wstring exe = sfxOf(L"cannot-open", {{L"a.txt", "nieuw"}, {L"b.txt", "nieuw"}}, L"--overwrite");
+    enum Kind { READ_ONLY, HELD_OPEN, FOLDER };
+    for (Kind kind : {READ_ONLY, HELD_OPEN, FOLDER}) {
+        const char* what[] = {"read-only", "held open without sharing", "a folder of that name"};
+        SCOPED_TRACE(what[kind]);
+        std::wstring target = scratchFolder(L"cannot-open-doel");
+        std::wstring a = target + L"a.txt";
+        HANDLE held = INVALID_HANDLE_VALUE;
+        if (kind == READ_ONLY) {
+            if (!readOnlyIsEnforced(target)) {
+                printf("skipped: this system lets a read-only file be opened for writing\n");
+                continue;
+            }
+            writeText(a, "oud");
+            SetFileAttributesW(a.c_str(), FILE_ATTRIBUTE_READONLY);
+        } else if (kind == HELD_OPEN) {
+            writeText(a, "oud");
+            held = CreateFileW(a.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+            ASSERT_NE(held, INVALID_HANDLE_VALUE);
+        } else {
+            CreateDirectoryW(a.c_str(), nullptr);
+        }
+        RunResult run = runAuto(exe, target);
+        if (held != INVALID_HANDLE_VALUE)
+            CloseHandle(held);
+        ASSERT_FALSE(run.timedOut) << narrow(run.describe());
+        EXPECT_EQ(boxTexts(run), std::vector<std::wstring>{L"Kan uitvoerbestand niet maken: " + a});
+        if (kind != FOLDER) {
+            EXPECT_EQ(readText(a), "oud");
+        }
+        EXPECT_FALSE(exists(target + L"b.txt")) << "the run ends there";
+    }
+}
+
+TEST(Interactive, FullDisk)
+{
+    if (!exists(fixture(L"full-disk-ready")))
+        GTEST_SKIP() << "no 64 KiB drive Q: (mounting a tmpfs needs root)";
+    std::string big(200000, '\0');
+    uint32_t x = 7; // fixed seed: incompressible
+    for (char& c : big) {
+        x = x * 1103515245u + 12345u;
+        c = (char)(x >> 24);
+    }
+    std::wstring exe = sfxOf(L"full-disk", {{L"a-klein.txt", "klein"}, {L"b-groot.bin", big}});
+    const std::wstring target = L"Q:\\doel\\";
+    for (const wchar_t* name : {L"a-klein.txt", L"b-groot.bin"})
+        DeleteFileW((target + name).c_str());
+    RunResult run = runAuto(exe, target);
+    ASSERT_FALSE(run.timedOut) << narrow(run.describe());
+    EXPECT_EQ(boxTexts(run), std::vector<std::wstring>{
+                                 L"Fout bij schrijven naar " + target + L"b-groot.bin. Mogelijke oorzaak: schijf vol."});
+    EXPECT_EQ(readText(target + L"a-klein.txt"), "klein");
+    EXPECT_TRUE(exists(target + L"b-groot.bin")) << "the partly written file stays";
+    EXPECT_LT(sizeOf(target + L"b-groot.bin"), big.size());
+    for (const wchar_t* name : {L"a-klein.txt", L"b-groot.bin"})
+        DeleteFileW((target + name).c_str());
+}
+
+TEST(Interactive, WrongOrMissingPassword)
+{
+    struct Case {
+        const char* what;
+        const wchar_t* zip;
+        std::wstring typed;  // empty: the stub is built without the prompt, no dialog may appear
+        std::wstring message;
+    } cases[] = {
+        {"wrong, check byte from the time", L"infozip-enc.zip", L"fout", L"Onjuist wachtwoord opgegeven"},
+        {"wrong, check byte from the CRC", L"7z-enc.zip", L"fout", L"Onjuist wachtwoord opgegeven"},
+        {"no prompt in the file", L"7z-enc.zip", L"", L"Geen wachtwoord opgegeven"},
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::wstring dir = scratchFolder(L"password" + std::to_wstring(n++));
+        std::wstring exe = dir + L"setup.exe";
+        buildSfx(L"--crc none -o " + quote(exe) + L" " + quote(fixture(c.zip)));
+        if (c.typed.empty()) {
+            std::vector<uint8_t> file = readWhole(exe);
+            size_t block = blockOffset(file);
+            putLe32(file, block + 28, le32(file, block + 28) & ~SFXF_ASK_PASSWORD);
+            writeWhole(exe, file);
+        }
+        std::wstring target = dir + L"doel\\";
+        RunResult run = runAuto(exe, target, c.typed);
+        ASSERT_FALSE(run.timedOut) << narrow(run.describe());
+        EXPECT_EQ(boxTexts(run), std::vector<std::wstring>{c.message});
+        int dialogs = 0;
+        for (const auto& w : run.seen)
+            dialogs += isPasswordDialog(w);
+        EXPECT_EQ(dialogs, c.typed.empty() ? 0 : 1);
+        std::map<std::wstring, TreeItem> tree = treeOf(target);
+        for (const auto& [name, item] : tree)
+            EXPECT_TRUE(item.folder) << "no file is written: " << narrow(name);
+    }
+}
+
+}
