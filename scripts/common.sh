@@ -7,6 +7,7 @@ NATIVE_BUILD=$OUT/build/native
 ASAN_BUILD=$OUT/build/native-asan
 WIN32_BUILD=$OUT/build/win32
 JOBS=${JOBS:-$(nproc)}
+mkdir -p "$OUT"
 
 # Debian packages the project needs; wine32 needs the i386 architecture.
 PACKAGES=(
