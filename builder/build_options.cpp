@@ -11,7 +11,7 @@
 #include "build_error.h"
 #include "folder_packer.h"
 #include "host_files.h"
-#include "sfx_inspect.h"
+#include "sfx_check.h"
 #include "unicode_text.h"
 #include "zip_reader.h"
 

@@ -1,7 +1,7 @@
 // Reads back a self-extracting file: its parameter block, flags, header texts, and the three checks the
 // stub makes at start-up (header CRC, entry point, end record), each recomputed the way the stub does.
-#ifndef AKSFX_SFX_INSPECT_H
-#define AKSFX_SFX_INSPECT_H
+#ifndef AKSFX_SFX_CHECK_H
+#define AKSFX_SFX_CHECK_H
 
 #include <stdint.h>
 #include <string>

@@ -1,4 +1,4 @@
-#include "sfx_inspect.h"
+#include "sfx_check.h"
 
 #include <stdio.h>
 
