@@ -10,7 +10,7 @@
 
 #include "builder/build_options.h"
 #include "builder/folder_packer.h"
-#include "builder/sfx_inspect.h"
+#include "builder/sfx_check.h"
 #include "builder/zip_reader.h"
 #include "builder_test_support.h"
 

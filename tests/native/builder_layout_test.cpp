@@ -8,7 +8,7 @@
 
 #include "builder/build_error.h"
 #include "builder/folder_packer.h"
-#include "builder/sfx_inspect.h"
+#include "builder/sfx_check.h"
 #include "builder/sfx_writer.h"
 #include "builder_test_support.h"
 #include "decode/crc32.h"
