@@ -188,22 +188,40 @@ void extractEntry()
         readError(2);
 }
 
+// Positions the archive at its first record and walks it.
+static void runWalk()
+{
+    SetCursor(waitCursor);
+    beginOutputRun();
+    long start = (long)parameterBlock.archiveOffset;
+    if (spannedSet) {
+        switchVolume(1, exeVolumes);
+        // With .ZIP volumes the walk starts at byte 0 of volume 1.
+        if (exeVolumes && seekArchive(start, SEEK_SET) != start)
+            fatalMessage(loadText(IDS_IO_ERROR));
+    } else if (seekArchive(start, SEEK_SET) != start) {
+        fatalMessage(loadText(IDS_IO_ERROR));
+    }
+    walkArchive();
+}
+
 ExtractStatus extractAll()
 {
     extractionRunning = 1;
-    volatile int status = setjmp(unwindPoint);
-    if (status == 0) {
-        SetCursor(waitCursor);
-        beginOutputRun();
-        if (spannedSet) {
-            switchVolume(1, exeVolumes);
-            if (exeVolumes && seekArchive((long)parameterBlock.archiveOffset, SEEK_SET) != (long)parameterBlock.archiveOffset)
-                fatalMessage(loadText(IDS_IO_ERROR));
-        } else if (seekArchive((long)parameterBlock.archiveOffset, SEEK_SET) != (long)parameterBlock.archiveOffset) {
-            fatalMessage(loadText(IDS_IO_ERROR));
-        }
-        walkArchive();
-    } else {
+    volatile ExtractStatus status = EXTRACT_DONE;
+    // A stop returns here with its value: 1 from an overwrite question, 2 otherwise.
+    switch (setjmp(unwindPoint)) {
+    case 0:
+        runWalk();
+        break;
+    case 1:
+        status = EXTRACT_CANCELLED;
+        break;
+    default:
+        status = EXTRACT_STOPPED;
+        break;
+    }
+    if (status != EXTRACT_DONE) {
         releaseDecoderTables();
         if (outputFile != -1) {
             _close(outputFile);
@@ -212,5 +230,5 @@ ExtractStatus extractAll()
     }
     SetCursor(arrowCursor);
     extractionRunning = 0;
-    return (ExtractStatus)status;
+    return status;
 }
