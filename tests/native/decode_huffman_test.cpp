@@ -10,8 +10,11 @@
 
 #include "decode/huffman.h"
 #include "decode/inflate.h"
+#include "decode_test_support.h"
 
 namespace {
+
+using decodetest::canonicalCodes;
 
 std::vector<size_t> allocatedEntries; // entries per block (table size + 1), in order
 std::vector<HuffmanEntry*> allocatedTables;
@@ -58,24 +61,6 @@ protected:
     }
 };
 
-std::vector<uint32_t> canonicalCodes(const std::vector<uint16_t>& lengths)
-{
-    uint32_t count[17] = {0};
-    for (uint16_t len : lengths)
-        count[len]++;
-    count[0] = 0;
-    uint32_t next[18] = {0};
-    uint32_t code = 0;
-    for (int bits = 1; bits <= 16; bits++) {
-        code = (code + count[bits - 1]) << 1;
-        next[bits] = code;
-    }
-    std::vector<uint32_t> codes(lengths.size());
-    for (size_t i = 0; i < lengths.size(); i++)
-        if (lengths[i])
-            codes[i] = next[lengths[i]]++;
-    return codes;
-}
 
 // Walks the tables for a code given most significant bit first, followed by `trailing` further stream bits,
 // as the decoder does. Returns the final entry and the bits it consumed.

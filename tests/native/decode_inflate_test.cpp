@@ -146,25 +146,6 @@ TEST(Inflate, MatchesCrossBlockBoundaries)
 
 // ---- Hand-made streams ----
 
-// Canonical codes for a list of lengths (RFC 1951, 3.2.2).
-std::vector<uint32_t> canonicalCodes(const std::vector<int>& lengths)
-{
-    int count[17] = {0};
-    for (int len : lengths)
-        count[len]++;
-    count[0] = 0;
-    uint32_t next[17] = {0};
-    uint32_t code = 0;
-    for (int bits = 1; bits <= 16; bits++) {
-        code = (code + count[bits - 1]) << 1;
-        next[bits] = code;
-    }
-    std::vector<uint32_t> codes(lengths.size());
-    for (size_t i = 0; i < lengths.size(); i++)
-        if (lengths[i])
-            codes[i] = next[lengths[i]]++;
-    return codes;
-}
 
 struct Code {
     std::vector<int> lengths;

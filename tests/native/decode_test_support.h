@@ -215,6 +215,27 @@ inline std::vector<uint8_t> patternBytes(size_t n, uint32_t seed)
     return v;
 }
 
+// Canonical codes for a list of code lengths (RFC 1951, 3.2.2); unused symbols (length 0) get 0.
+template <typename Length>
+std::vector<uint32_t> canonicalCodes(const std::vector<Length>& lengths)
+{
+    uint32_t count[17] = {0};
+    for (Length len : lengths)
+        count[len]++;
+    count[0] = 0;
+    uint32_t next[17] = {0};
+    uint32_t code = 0;
+    for (int bits = 1; bits <= 16; bits++) {
+        code = (code + count[bits - 1]) << 1;
+        next[bits] = code;
+    }
+    std::vector<uint32_t> codes(lengths.size());
+    for (size_t i = 0; i < lengths.size(); i++)
+        if (lengths[i])
+            codes[i] = next[lengths[i]]++;
+    return codes;
+}
+
 } // namespace decodetest
 
 #endif
