@@ -85,8 +85,12 @@ with zipfile.ZipFile(stream, "w") as z:
         pass
 open(os.path.join(out, "python-stream.zip"), "wb").write(stream.buffer)
 PY
-  # Info-ZIP and 7z: ASCII names only (Info-ZIP here stores UTF-8 names without flag bit 11); -X and
-  # -mtc=off leave out the precise time fields, so unzip, like the stub, goes by the DOS time.
+  # Info-ZIP and 7z get a Unicode name too: Info-ZIP here stores UTF-8 names without flag bit 11, which
+  # the building tool keeps as UTF-8. -X and -mtc=off leave out the precise time fields, so unzip, like
+  # the stub, goes by the DOS time.
+  unicode_name=$'docs/caf\xc3\xa9 menu.txt'
+  printf 'menu\r\n' > "$dir/payload/$unicode_name"
+  touch -d '2021-02-03 04:05:06' "$dir/payload/$unicode_name"
   (cd "$dir/payload" && zip -q -r -X ../infozip.zip . && zip -q -r -X -e -P 'geheim 123' ../infozip-enc.zip .)
   (cd "$dir/payload" && 7z a -tzip -mem=ZipCrypto -mtc=off -mx=9 -p'geheim 123' ../7z-enc.zip . >/dev/null)
   for name in infozip infozip-enc 7z-enc python python-stream; do
