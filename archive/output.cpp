@@ -53,33 +53,21 @@ static bool isDriveValid(const wchar_t* path)
 }
 
 // The target folder with a separator, resolved against the started file's folder when it begins with
-// '.': the current folder is the private copy's, which is removed after the run.
-static void targetBase(wchar_t* base)
+// '.': the current folder is the private copy's, which is removed after the run. False when the result
+// does not fit a working path (no output path could be made from it).
+static bool targetBase(wchar_t* base)
 {
     base[0] = 0;
     if (!targetFolder[0])
-        return;
+        return true;
     wchar_t folder[WORK_PATH_UNITS];
     copyText(folder, WORK_PATH_UNITS, targetFolder);
     appendSeparator(folder, WORK_PATH_UNITS);
     wchar_t started[WORK_PATH_UNITS];
-    if (folder[0] == L'.' && recoverLaunchPath(started, WORK_PATH_UNITS)) {
-        wchar_t* cut = nullptr;
-        for (wchar_t* p = started; *p; p++)
-            if (*p == L'\\')
-                cut = p;
-        if (cut) {
-            *cut = 0;
-            if (formatText(base, WORK_PATH_UNITS, L"%s\\%s", started, folder) >= 0)
-                return;
-            // Too long for any output path: the join below refuses it.
-            copyText(base, WORK_PATH_UNITS, started);
-            appendText(base, WORK_PATH_UNITS, L"\\");
-            appendText(base, WORK_PATH_UNITS, folder);
-            return;
-        }
-    }
+    if (folder[0] == L'.' && recoverLaunchFolder(started, WORK_PATH_UNITS))
+        return formatText(base, WORK_PATH_UNITS, L"%s\\%s", started, folder) >= 0;
     copyText(base, WORK_PATH_UNITS, folder);
+    return true;
 }
 
 static void joinEntry(int refusal)
@@ -87,9 +75,8 @@ static void joinEntry(int refusal)
     if (!entryNameIsSafe(entryPath))
         cannotCreate(IDS_CANNOT_CREATE_FOLDER, entryPath);
     wchar_t base[WORK_PATH_UNITS];
-    targetBase(base);
     wchar_t joined[OUTPUT_PATH_MAX + 1];
-    if (!joinOutputPath(base, entryPath, joined))
+    if (!targetBase(base) || !joinOutputPath(base, entryPath, joined))
         cannotCreate(refusal, entryPath);
     copyText(entryPath, ENTRY_PATH_UNITS, joined);
 }

@@ -69,22 +69,18 @@ static bool pollMessages()
 {
     MSG message;
     while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-        switch (message.message) {
-        case WM_SETCURSOR:
-        case WM_MOUSEMOVE:
-        case WM_NCMOUSEMOVE:
+        if (message.message == WM_SETCURSOR || message.message == WM_MOUSEMOVE
+            || message.message == WM_NCMOUSEMOVE) {
             SetCursor(waitCursor);
             continue;
-        case WM_CHAR:
-            if (!isAbortRequest(message))
-                continue;
-            break;
-        default:
-            if (!isAbortRequest(message)) {
+        }
+        if (!isAbortRequest(message)) {
+            // A character message that is no abort request is dropped; everything else goes on as usual.
+            if (message.message != WM_CHAR) {
                 TranslateMessage(&message);
                 DispatchMessageW(&message);
-                continue;
             }
+            continue;
         }
         if (message.hwnd != mainDialogWindow && GetParent(message.hwnd) != mainDialogWindow)
             continue;

@@ -16,6 +16,7 @@ add_library(aksfx_stub_lib STATIC
   ui/main_dialog.cpp
   ui/meter.cpp
   ui/folder_select.cpp
+  ui/screen_place.cpp
 )
 target_compile_options(aksfx_stub_lib PRIVATE ${STUB_FLAGS})
 target_compile_definitions(aksfx_stub_lib PUBLIC UNICODE _UNICODE WIN32_LEAN_AND_MEAN _WIN32_WINNT=0x0601)

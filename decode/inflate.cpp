@@ -291,6 +291,24 @@ static inline void copyMatch(uint8_t* to, uint32_t distance, uint32_t len)
     }
 }
 
+// The fast loop's form of resolveCode: follows links from entry t with the bits already in the local bit
+// buffer (the caller has made sure enough are there). Returns null for an invalid code.
+static inline __attribute__((always_inline)) const HuffmanEntry* followLinksFast(const HuffmanEntry* t,
+                                                                               uint64_t* bb, unsigned* bc)
+{
+    unsigned e = t->extra;
+    while (e > HUFFMAN_LINK_BASE) {
+        if (e == HUFFMAN_INVALID)
+            return nullptr;
+        *bb >>= t->bits;
+        *bc -= t->bits;
+        e -= HUFFMAN_LINK_BASE;
+        t = t->table + (*bb & maskBits[e]);
+        e = t->extra;
+    }
+    return t;
+}
+
 // Runs while the input piece and the window leave room for a whole symbol. Returns -1 when it hands over,
 // 0 at the end of the block, 1 on invalid data.
 static int decodeSymbolsFast(const HuffmanEntry* literals, const HuffmanEntry* distances, unsigned bl, unsigned bd)
@@ -313,21 +331,12 @@ static int decodeSymbolsFast(const HuffmanEntry* literals, const HuffmanEntry* d
         in += (63 - bc) >> 3;
         bc |= FAST_REFILL_BITS;
 
-        const HuffmanEntry* t = literals + (bb & ml);
-        unsigned e = t->extra;
-        if (e > HUFFMAN_LINK_BASE) {
-            do {
-                if (e == HUFFMAN_INVALID) {
-                    result = 1;
-                    goto done;
-                }
-                bb >>= t->bits;
-                bc -= t->bits;
-                e -= HUFFMAN_LINK_BASE;
-                t = t->table + (bb & maskBits[e]);
-                e = t->extra;
-            } while (e > HUFFMAN_LINK_BASE);
+        const HuffmanEntry* t = followLinksFast(literals + (bb & ml), &bb, &bc);
+        if (!t) {
+            result = 1;
+            goto done;
         }
+        unsigned e = t->extra;
         bb >>= t->bits;
         bc -= t->bits;
         if (e == HUFFMAN_LITERAL) {
@@ -346,21 +355,12 @@ static int decodeSymbolsFast(const HuffmanEntry* literals, const HuffmanEntry* d
             result = 1;
             goto done;
         }
-        t = distances + (bb & md);
-        e = t->extra;
-        if (e > HUFFMAN_LINK_BASE) {
-            do {
-                if (e == HUFFMAN_INVALID) {
-                    result = 1;
-                    goto done;
-                }
-                bb >>= t->bits;
-                bc -= t->bits;
-                e -= HUFFMAN_LINK_BASE;
-                t = t->table + (bb & maskBits[e]);
-                e = t->extra;
-            } while (e > HUFFMAN_LINK_BASE);
+        t = followLinksFast(distances + (bb & md), &bb, &bc);
+        if (!t) {
+            result = 1;
+            goto done;
         }
+        e = t->extra;
         bb >>= t->bits;
         bc -= t->bits;
         uint32_t distance = t->value + ((uint32_t)bb & maskBits[e]);

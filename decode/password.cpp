@@ -5,7 +5,7 @@
 #include "../archive/walk.h"
 #include "../startup/messages.h"
 #include "../startup/sfxhead.h"
-#include "../ui/dialog_rules.h"
+#include "../ui/screen_place.h"
 #include "cipher.h"
 
 char* storedPassword;
@@ -17,15 +17,6 @@ INT_PTR promptForPassword()
     if (!entryEncrypted)
         return 1;
     return DialogBoxParamW(instanceHandle, MAKEINTRESOURCEW(PASSWORD_DIALOG), nullptr, passwordDialogProc, 0);
-}
-
-static void centreOnScreen(HWND window)
-{
-    RECT r;
-    GetWindowRect(window, &r);
-    int x = centredOrigin(GetSystemMetrics(SM_CXSCREEN), r.left, r.right);
-    int y = centredOrigin(GetSystemMetrics(SM_CYSCREEN), r.top, r.bottom);
-    SetWindowPos(window, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOACTIVATE | SWP_NOZORDER);
 }
 
 static void acceptPassword(HWND window)

@@ -179,3 +179,21 @@ bool recoverLaunchPath(wchar_t* buffer, uint32_t capacity)
     LocalFree(arguments.items);
     return path && capacity > 0;
 }
+
+bool recoverLaunchFolder(wchar_t* buffer, uint32_t capacity)
+{
+    wchar_t started[PATH_BUFFER + 1];
+    if (!recoverLaunchPath(started, PATH_BUFFER + 1))
+        return false;
+    wchar_t* cut = nullptr;
+    for (wchar_t* p = started; *p; p++)
+        if (*p == L'\\')
+            cut = p;
+    if (!cut)
+        return false;
+    *cut = 0;
+    if (capacity == 0 || textLength(started) >= capacity)
+        return false;
+    copyText(buffer, capacity, started);
+    return true;
+}

@@ -13,6 +13,10 @@ bool relaunchFromTemporaryCopy();
 // In a private copy: the path of the file the user started. False (buffer unchanged) elsewhere.
 bool recoverLaunchPath(wchar_t* buffer, uint32_t capacity);
 
+// In a private copy: the folder that holds the file the user started (its path up to, not including,
+// the last backslash). False (buffer unchanged) elsewhere.
+bool recoverLaunchFolder(wchar_t* buffer, uint32_t capacity);
+
 bool temporaryFolder(wchar_t* folder);
 bool makeUniqueFolder(wchar_t* folder);
 bool deleteFolderTree(const wchar_t* folder);

@@ -6,6 +6,7 @@
 #include <io.h>
 #include <shellapi.h>
 
+#include "../archive/path_rules.h"
 #include "../launch/relaunch.h"
 #include "../ui/main_dialog.h"
 #include "../ui/meter.h"
@@ -95,11 +96,7 @@ static void useStoredName()
     if (search == INVALID_HANDLE_VALUE)
         return;
     FindClose(search);
-    wchar_t* name = programPath;
-    for (wchar_t* p = programPath; *p; p++)
-        if (*p == L'\\' || *p == L'/')
-            name = p + 1;
-    *name = 0;
+    *(wchar_t*)fileNamePart(programPath) = 0;
     if (!appendText(programPath, PATH_UNITS, found.cFileName))
         GetModuleFileNameW(nullptr, programPath, PATH_UNITS);
 }

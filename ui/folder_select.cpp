@@ -46,18 +46,9 @@ bool defaultTempFolder(wchar_t* buffer)
 
 void resolveDotFolder(wchar_t* folder)
 {
-    wchar_t started[PATH_UNITS];
-    if (recoverLaunchPath(started, PATH_UNITS)) {
-        wchar_t* cut = nullptr;
-        for (wchar_t* p = started; *p; p++)
-            if (*p == L'\\')
-                cut = p;
-        if (cut) {
-            *cut = 0;
-            copyText(folder, PATH_UNITS, started);
-            return;
-        }
-    }
+    // In a private copy the current folder is the copy's; the started file's folder is wanted.
+    if (recoverLaunchFolder(folder, PATH_UNITS))
+        return;
     wchar_t current[PATH_UNITS];
     DWORD n = GetCurrentDirectoryW(PATH_UNITS, current);
     if (n > 0 && n < PATH_UNITS)

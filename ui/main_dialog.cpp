@@ -13,6 +13,7 @@
 #include "dialog_rules.h"
 #include "folder_select.h"
 #include "meter.h"
+#include "screen_place.h"
 
 enum : int {
     ID_INTRO = 101,
@@ -30,15 +31,6 @@ enum : int {
 static UINT_PTR meterTimerId;
 
 static const wchar_t kBuildNumber[] = L"16142";
-
-static void centreOnScreen(HWND window)
-{
-    RECT r;
-    GetWindowRect(window, &r);
-    int x = centredOrigin(GetSystemMetrics(SM_CXSCREEN), r.left, r.right);
-    int y = centredOrigin(GetSystemMetrics(SM_CYSCREEN), r.top, r.bottom);
-    SetWindowPos(window, HWND_TOP, x, y, 0, 0, SWP_NOSIZE | SWP_NOACTIVATE);
-}
 
 static void initialise(HWND window)
 {
