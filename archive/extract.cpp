@@ -208,13 +208,16 @@ static void runWalk()
 ExtractStatus extractAll()
 {
     extractionRunning = 1;
+    runOutcome = OUTCOME_SUCCESS;
     volatile ExtractStatus status = EXTRACT_DONE;
-    // A stop returns here with its value: 1 from an overwrite question, 2 otherwise.
+    // A stop returns here with its value: 1 from an overwrite question, 2 otherwise (the stop itself
+    // has set the outcome).
     switch (setjmp(unwindPoint)) {
     case 0:
         runWalk();
         break;
     case 1:
+        runOutcome = OUTCOME_STOPPED;
         status = EXTRACT_CANCELLED;
         break;
     default:
@@ -230,5 +233,6 @@ ExtractStatus extractAll()
     }
     SetCursor(arrowCursor);
     extractionRunning = 0;
+    wipeKeys();
     return status;
 }

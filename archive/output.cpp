@@ -52,22 +52,16 @@ static bool isDriveValid(const wchar_t* path)
     fatalMessage(formatMessageText(__LINE__, loadText(id), what));
 }
 
-// The target folder with a separator, resolved against the started file's folder when it begins with
-// '.': the current folder is the private copy's, which is removed after the run. False when the result
-// does not fit a working path (no output path could be made from it).
+// The target folder with a separator, a relative one resolved against the started file's folder: the
+// current folder is the private copy's, which is removed after the run. False when the result does not
+// fit a working path (no output path could be made from it).
 static bool targetBase(wchar_t* base)
 {
     base[0] = 0;
     if (!targetFolder[0])
         return true;
-    wchar_t folder[WORK_PATH_UNITS];
-    copyText(folder, WORK_PATH_UNITS, targetFolder);
-    appendSeparator(folder, WORK_PATH_UNITS);
-    wchar_t started[WORK_PATH_UNITS];
-    if (folder[0] == L'.' && recoverLaunchFolder(started, WORK_PATH_UNITS))
-        return formatText(base, WORK_PATH_UNITS, L"%s\\%s", started, folder) >= 0;
-    copyText(base, WORK_PATH_UNITS, folder);
-    return true;
+    copyText(base, WORK_PATH_UNITS, targetFolder);
+    return resolveTargetFolder(base, WORK_PATH_UNITS) && appendSeparator(base, WORK_PATH_UNITS);
 }
 
 static void joinEntry(int refusal)

@@ -19,6 +19,28 @@ bool appendSeparator(wchar_t* path, uint32_t capacity)
     return appendText(path, capacity, L"\\");
 }
 
+bool isRelativeFolder(const wchar_t* folder)
+{
+    bool driveLetter = ((folder[0] | 0x20) >= L'a' && (folder[0] | 0x20) <= L'z') && folder[1] == L':';
+    return folder[0] && !isSeparator(folder[0]) && !driveLetter;
+}
+
+bool resolveRelativeFolder(const wchar_t* base, const wchar_t* folder, wchar_t* out, uint32_t capacity)
+{
+    while (folder[0] == L'.' && isSeparator(folder[1]))
+        folder += 2;
+    bool self = folder[0] == 0 || (folder[0] == L'.' && folder[1] == 0);
+    wchar_t joined[WORK_PATH_UNITS];
+    if (!copyText(joined, WORK_PATH_UNITS, base))
+        return false;
+    if (!self && (!appendSeparator(joined, WORK_PATH_UNITS) || !appendText(joined, WORK_PATH_UNITS, folder)))
+        return false;
+    if (textLength(joined) >= capacity)
+        return false;
+    copyText(out, capacity, joined);
+    return true;
+}
+
 static wchar_t upper(wchar_t c)
 {
     return (c >= L'a' && c <= L'z') ? (wchar_t)(c - 32) : c;

@@ -34,6 +34,15 @@ const wchar_t* fileNamePart(const wchar_t* path);
 // Appends '\' when path is empty or does not end in a separator. False when it does not fit.
 bool appendSeparator(wchar_t* path, uint32_t capacity);
 
+// A target folder that names no drive and does not begin with a separator ("out", ".", "..\x",
+// "sub\map"). Such a folder is taken relative to the folder of the file the user started: the current
+// folder of the working process is its private folder, which is removed after the run.
+bool isRelativeFolder(const wchar_t* folder);
+
+// base joined with the relative folder into out (capacity units; out may be folder itself): "." and
+// leading ".\" pieces name base itself. False (out unchanged) when the result does not fit.
+bool resolveRelativeFolder(const wchar_t* base, const wchar_t* folder, wchar_t* out, uint32_t capacity);
+
 // True when the entry name may be extracted (see above).
 bool entryNameIsSafe(const wchar_t* name);
 

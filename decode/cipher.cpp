@@ -13,6 +13,14 @@ void initKeys(const char* password)
         updateKeys((uint8_t)*p);
 }
 
+void wipeKeys()
+{
+    // Through volatile: stores to keys that are not read again must still happen.
+    volatile uint32_t* keys[3] = {&key0, &key1, &key2};
+    for (int i = 0; i < 3; i++)
+        *keys[i] = 0;
+}
+
 void updateKeys(uint8_t plain)
 {
     key0 = crcTable[(key0 ^ plain) & 0xFF] ^ (key0 >> 8);

@@ -12,6 +12,8 @@
 extern uint32_t key0, key1, key2;
 
 void initKeys(const char* password);
+// Clears the keys, which are derived from the password, once a run has no more data to decrypt.
+void wipeKeys();
 void updateKeys(uint8_t plain);
 uint8_t decryptByte();
 

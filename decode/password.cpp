@@ -19,24 +19,36 @@ INT_PTR promptForPassword()
     return DialogBoxParamW(instanceHandle, MAKEINTRESOURCEW(PASSWORD_DIALOG), nullptr, passwordDialogProc, 0);
 }
 
+void forgetPassword()
+{
+    if (!storedPassword)
+        return;
+    HGLOBAL block = GlobalHandle(storedPassword);
+    SecureZeroMemory(storedPassword, GlobalSize(block));
+    GlobalUnlock(block);
+    GlobalFree(block);
+    storedPassword = nullptr;
+}
+
+// The typed text is wiped from this frame whatever becomes of it.
 static void acceptPassword(HWND window)
 {
     char typed[PASSWORD_BYTES];
     UINT length = GetDlgItemTextA(window, PASSWORD_FIELD, typed, PASSWORD_BYTES);
-    if (length == 0)
-        return;
-    if (storedPassword) {
-        HGLOBAL old = GlobalHandle(storedPassword);
-        GlobalUnlock(old);
-        GlobalFree(old);
-        storedPassword = nullptr;
+    bool stored = false;
+    if (length > 0) {
+        forgetPassword();
+        HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, length + 1);
+        storedPassword = block ? (char*)GlobalLock(block) : nullptr;
+        if (block && !storedPassword)
+            GlobalFree(block);
+        stored = storedPassword != nullptr;
+        if (stored)
+            CopyMemory(storedPassword, typed, length);
     }
-    HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, length + 1);
-    storedPassword = block ? (char*)GlobalLock(block) : nullptr;
-    if (!storedPassword)
-        return;
-    CopyMemory(storedPassword, typed, length);
-    EndDialog(window, 1);
+    SecureZeroMemory(typed, sizeof typed);
+    if (stored)
+        EndDialog(window, 1);
 }
 
 INT_PTR CALLBACK passwordDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM)

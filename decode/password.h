@@ -8,6 +8,9 @@
 // The password in the system's ANSI code page, or null until the dialog was first confirmed.
 extern char* storedPassword;
 
+// Wipes the stored password from memory and frees it; storedPassword is null afterwards.
+void forgetPassword();
+
 // Shows dialog 400 when a password is wanted (entryEncrypted); 1 = go on, 0 = cancelled.
 INT_PTR promptForPassword();
 INT_PTR CALLBACK passwordDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);

@@ -1,6 +1,7 @@
 // Opening this archive in the archiver product. A classic installation registers an open command for its
 // archive type; a packaged one is reached through its helper program with a RunExe request, found through
-// the ProgIDs registered for its cloud archive type. Only the registry is read; nothing is written.
+// the ProgIDs registered for its cloud archive type, the helper by the full path registered for it. Only
+// the registry is read; nothing is written.
 #include "archiver.h"
 
 #include <windows.h>
@@ -54,6 +55,26 @@ bool findPackagedArchiver(wchar_t* buffer, uint32_t capacity)
     return false;
 }
 
+// The helper program's full path as registered, machine-wide first, then for the user; only an absolute
+// path that names an existing file. The helper is started in the started file's folder, where anyone may
+// have put a file of its name: a bare name would find that one first.
+static bool findHelperProgram(wchar_t* path, uint32_t capacity)
+{
+    HKEY roots[2] = {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER};
+    for (int i = 0; i < 2; i++) {
+        DWORD size = capacity * sizeof(wchar_t);
+        // A REG_EXPAND_SZ value comes back expanded.
+        if (RegGetValueW(roots[i], ARKLET_HELPER_APP_PATH, nullptr, RRF_RT_REG_SZ, nullptr, path, &size)
+                != ERROR_SUCCESS
+            || !takeAbsoluteProgramPath(path))
+            continue;
+        DWORD attributes = GetFileAttributesW(path);
+        if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY))
+            return true;
+    }
+    return false;
+}
+
 // The command and parameters for the archiver; false when none is installed (or Shift is held).
 static bool locateArchiver(wchar_t* command, wchar_t* parameters, const wchar_t* archivePath)
 {
@@ -65,9 +86,9 @@ static bool locateArchiver(wchar_t* command, wchar_t* parameters, const wchar_t*
         return quoteArchivePath(parameters, PATH_UNITS, archivePath);
     }
     wchar_t packageExecutable[PACKAGE_EXECUTABLE_UNITS];
-    if (!findPackagedArchiver(packageExecutable, PACKAGE_EXECUTABLE_UNITS))
+    if (!findPackagedArchiver(packageExecutable, PACKAGE_EXECUTABLE_UNITS)
+        || !findHelperProgram(command, ARCHIVER_COMMAND_UNITS))
         return false;
-    copyText(command, ARCHIVER_COMMAND_UNITS, ARKLET_HELPER_PROGRAM);
     // A request longer than its bound is not sent cut short: the archiver counts as not found.
     return formatRunExeRequest(parameters, ARCHIVER_PARAMETER_UNITS, packageExecutable, archivePath);
 }

@@ -38,6 +38,20 @@ bool isArkletModelId(const wchar_t* modelId)
     return beginsWithNoCase(modelId, L"ArkletComputing.");
 }
 
+bool takeAbsoluteProgramPath(wchar_t* path)
+{
+    uint32_t n = textLength(path);
+    if (n >= 2 && path[0] == L'"' && path[n - 1] == L'"') {
+        for (uint32_t i = 1; i < n - 1; i++)
+            path[i - 1] = path[i];
+        path[n - 2] = 0;
+    }
+    wchar_t drive = lowerAscii(path[0]);
+    if (drive >= L'a' && drive <= L'z' && path[1] == L':' && path[2] == L'\\')
+        return true;
+    return path[0] == L'\\' && path[1] == L'\\' && path[2] != 0 && path[2] != L'\\';
+}
+
 bool quoteArchivePath(wchar_t* out, uint32_t capacity, const wchar_t* archivePath)
 {
     return formatText(out, capacity, L"\"%s\"", archivePath) >= 0;

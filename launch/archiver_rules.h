@@ -12,7 +12,8 @@ enum : uint32_t {
     PACKAGE_EXECUTABLE_UNITS = 260,
 };
 
-#define ARKLET_HELPER_PROGRAM L"ArkletUWPHelper.exe"
+// The key whose default value is the full path of the packaged archiver's helper program.
+#define ARKLET_HELPER_APP_PATH L"Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\ArkletUWPHelper.exe"
 
 // Cuts the command at the first blank, double quote, '%', '1' sequence; keeps it whole without one.
 void cutOpenCommand(wchar_t* command);
@@ -26,6 +27,11 @@ bool isArkletModelId(const wchar_t* modelId);
 
 // The archive path between double quotes. False (out empty) when it does not fit capacity units.
 bool quoteArchivePath(wchar_t* out, uint32_t capacity, const wchar_t* archivePath);
+
+// A program path as read from the registry, in place: a pair of double quotes around it is removed. True
+// when it is then absolute: a drive letter, a colon and a backslash, or two backslashes and a name (UNC).
+// A bare or relative name would be searched for, the working folder first.
+bool takeAbsoluteProgramPath(wchar_t* path);
 
 // "RunExe", the delimiter, the package executable, the delimiter, the quoted archive path. False (out
 // empty) when the request does not fit capacity units.

@@ -1,14 +1,19 @@
 // The private relaunch.
 //
 // The copy is told apart by the argument "-run=1"; "-shortcut=" carries the path of the started file,
-// quoted on the command line so that the system's splitter keeps blanks in it. The private folder is
-// named by a tick count in hexadecimal, counted up while the name is taken.
+// quoted on the command line so that the system's splitter keeps blanks in it. Both are appended to the
+// user's arguments, after closing a quote the user left open ("%~dp0" ends in a backslash, which makes
+// its closing quote a literal one); the result is split by the system before the copy starts, and a copy
+// that would not recognise itself is never started. The copy's exit code becomes the started process's.
+// The private folder is named by a tick count in hexadecimal, counted up while the name is taken.
 #include "relaunch.h"
 
 #include <windows.h>
 #include <shellapi.h>
 #include <shlwapi.h>
 
+#include "../archive/path_rules.h"
+#include "../startup/messages.h"
 #include "../startup/text_format.h"
 #include "relaunch_rules.h"
 
@@ -66,10 +71,177 @@ bool temporaryFolder(wchar_t* folder)
     return true;
 }
 
+// ---- The private folder's access list ----
+
+struct PrivateSecurity {
+    SECURITY_DESCRIPTOR descriptor;
+    // Three allowed entries whose SIDs have the longest form; an access list is DWORD-aligned.
+    DWORD acl[(sizeof(ACL) + 3 * (sizeof(ACCESS_ALLOWED_ACE) + SECURITY_MAX_SID_SIZE)) / sizeof(DWORD) + 1];
+};
+
+// Full access for the user this process runs as, for SYSTEM and for the Administrators group, and for no
+// one else: protected from the entries of the temporary folder (which may let other users in) and passed
+// on to every file and folder made inside. Nothing is allocated.
+static bool makePrivateSecurity(PrivateSecurity* security)
+{
+    union {
+        TOKEN_USER token;
+        BYTE room[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+    } user;
+    DWORD system[SECURITY_MAX_SID_SIZE / sizeof(DWORD)];
+    DWORD administrators[SECURITY_MAX_SID_SIZE / sizeof(DWORD)];
+    HANDLE token;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
+        return false;
+    DWORD size = 0;
+    BOOL knownUser = GetTokenInformation(token, TokenUser, &user, sizeof user, &size);
+    CloseHandle(token);
+    DWORD systemSize = sizeof system, administratorsSize = sizeof administrators;
+    if (!knownUser || !CreateWellKnownSid(WinLocalSystemSid, nullptr, system, &systemSize)
+        || !CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, administrators, &administratorsSize))
+        return false;
+    PSID sids[3] = {user.token.User.Sid, system, administrators};
+    ACL* acl = (ACL*)security->acl;
+    if (!InitializeAcl(acl, sizeof security->acl, ACL_REVISION))
+        return false;
+    for (int i = 0; i < 3; i++)
+        if (!AddAccessAllowedAceEx(acl, ACL_REVISION, OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE, FILE_ALL_ACCESS,
+                                   sids[i]))
+            return false;
+    return InitializeSecurityDescriptor(&security->descriptor, SECURITY_DESCRIPTOR_REVISION)
+           && SetSecurityDescriptorDacl(&security->descriptor, TRUE, acl, FALSE)
+           && SetSecurityDescriptorControl(&security->descriptor, SE_DACL_PROTECTED, SE_DACL_PROTECTED);
+}
+
+// ---- Removing the private folder ----
+//
+// Every entry is opened and looked at first, then removed through a second handle to the same entry
+// (ReOpenFile), so that what is removed is what was looked at. A link (a symbolic link or a junction) is
+// removed by itself and never entered. Windows opens a link itself when asked to
+// (FILE_FLAG_OPEN_REPARSE_POINT) and lists it with FILE_ATTRIBUTE_REPARSE_POINT. Wine 8 does neither for
+// a Unix symbolic link: it opens the target whatever the flags, so that any removal would remove the
+// target, and it lists a link to a folder with that attribute but a link to a file as a plain file. An
+// entry whose handle resolves to another path than its own is therefore left alone, and so is its target;
+// the folder that holds it then stays too.
+
+// Folders deeper down are left as they are: the private folder holds the copy and what it makes.
+enum : uint32_t { MAX_TREE_DEPTH = 32 };
+
+enum : DWORD {
+    SHARE_ALL = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+    OPEN_ENTRY_ITSELF = FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS,
+};
+
+// A handle to look at an entry with. It may not delete: Wine lists a folder only while no handle that may
+// delete the folder is open.
+static HANDLE openEntry(const wchar_t* path)
+{
+    return CreateFileW(path, FILE_READ_ATTRIBUTES, SHARE_ALL, nullptr, OPEN_EXISTING, OPEN_ENTRY_ITSELF, nullptr);
+}
+
+static DWORD attributesOf(HANDLE entry)
+{
+    BY_HANDLE_FILE_INFORMATION information;
+    return GetFileInformationByHandle(entry, &information) ? information.dwFileAttributes : INVALID_FILE_ATTRIBUTES;
+}
+
+// The opened entry's path as the system resolved it ("\\?\" form); false when it does not fit.
+static bool resolvedPath(HANDLE entry, wchar_t* path)
+{
+    DWORD n = GetFinalPathNameByHandleW(entry, path, LONG_TEMP_BUFFER, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    return n > 0 && n < LONG_TEMP_BUFFER;
+}
+
+// Whether the opened entry resolves to folder\name, folder being its folder's resolved path.
+static bool opensItself(HANDLE entry, const wchar_t* folder, const wchar_t* name)
+{
+    wchar_t path[LONG_TEMP_BUFFER];
+    if (!resolvedPath(entry, path))
+        return false;
+    uint32_t n = textLength(folder);
+    if (n == 0 || textLength(path) <= n || CompareStringOrdinal(path, (int)n, folder, (int)n, TRUE) != CSTR_EQUAL)
+        return false;
+    const wchar_t* rest = path + n;
+    if (folder[n - 1] != L'\\' && *rest++ != L'\\')
+        return false;
+    return CompareStringOrdinal(rest, -1, name, -1, TRUE) == CSTR_EQUAL;
+}
+
+// Marks the opened entry for deletion when its handles close, through a second handle to the same entry;
+// a read-only one is made writable first.
+static bool markForDeletion(HANDLE entry, DWORD attributes)
+{
+    HANDLE removal = ReOpenFile(entry, DELETE | FILE_WRITE_ATTRIBUTES, SHARE_ALL, OPEN_ENTRY_ITSELF);
+    if (removal == INVALID_HANDLE_VALUE)
+        return false;
+    if (attributes & FILE_ATTRIBUTE_READONLY) {
+        FILE_BASIC_INFO basic;
+        ZeroMemory(&basic, sizeof basic); // times of zero are left as they are
+        basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+        SetFileInformationByHandle(removal, FileBasicInfo, &basic, sizeof basic);
+    }
+    FILE_DISPOSITION_INFO disposition;
+    disposition.DeleteFile = TRUE;
+    bool marked = SetFileInformationByHandle(removal, FileDispositionInfo, &disposition, sizeof disposition) != 0;
+    CloseHandle(removal);
+    return marked;
+}
+
+static bool removeOpenedEntry(const wchar_t* path, HANDLE entry, DWORD listed, uint32_t depth);
+
+// Removes what the opened folder at path holds; false when anything stays.
+static bool emptyFolder(const wchar_t* path, HANDLE folder, uint32_t depth)
+{
+    wchar_t resolved[LONG_TEMP_BUFFER];
+    wchar_t pattern[PATH_BUFFER];
+    if (depth >= MAX_TREE_DEPTH || !resolvedPath(folder, resolved) || !PathCombineW(pattern, path, L"*"))
+        return false;
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW(pattern, &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return GetLastError() == ERROR_FILE_NOT_FOUND;
+    bool emptied = true;
+    do {
+        if (lstrcmpW(found.cFileName, L".") == 0 || lstrcmpW(found.cFileName, L"..") == 0)
+            continue;
+        wchar_t child[PATH_BUFFER];
+        HANDLE entry = PathCombineW(child, path, found.cFileName) ? openEntry(child) : INVALID_HANDLE_VALUE;
+        if (entry == INVALID_HANDLE_VALUE) {
+            emptied = false;
+            continue;
+        }
+        if (!opensItself(entry, resolved, found.cFileName)
+            || !removeOpenedEntry(child, entry, found.dwFileAttributes, depth + 1))
+            emptied = false;
+        CloseHandle(entry);
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+    return emptied;
+}
+
+// listed: the attributes the folder listing reported (Wine marks a link to a folder only there).
+static bool removeOpenedEntry(const wchar_t* path, HANDLE entry, DWORD listed, uint32_t depth)
+{
+    DWORD attributes = attributesOf(entry);
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return false;
+    bool link = ((attributes | listed) & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    if (link && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+        return false; // the handle is the link's target
+    if (!link && (attributes & FILE_ATTRIBUTE_DIRECTORY) && !emptyFolder(path, entry, depth))
+        return false;
+    return markForDeletion(entry, attributes);
+}
+
 bool makeUniqueFolder(wchar_t* folder)
 {
     if (!PathFileExistsW(folder))
         return false;
+    // A folder that others may enter is no private folder: without its access list none is made.
+    PrivateSecurity security;
+    if (!makePrivateSecurity(&security))
+        return false;
+    SECURITY_ATTRIBUTES attributes = {sizeof attributes, &security.descriptor, FALSE};
     uint32_t n = GetTickCount();
     wchar_t candidate[PATH_BUFFER];
     for (uint32_t attempt = 0;; attempt++, n++) {
@@ -83,7 +255,7 @@ bool makeUniqueFolder(wchar_t* folder)
             break;
     }
     // Only a folder this process made itself may be used (and later deleted).
-    if (!CreateDirectoryW(candidate, nullptr))
+    if (!CreateDirectoryW(candidate, &attributes))
         return false;
     copyText(folder, PATH_BUFFER, candidate);
     return true;
@@ -91,52 +263,88 @@ bool makeUniqueFolder(wchar_t* folder)
 
 bool deleteFolderTree(const wchar_t* folder)
 {
-    wchar_t pattern[PATH_BUFFER];
-    if (!PathCombineW(pattern, folder, L"*"))
+    HANDLE entry = openEntry(folder);
+    if (entry == INVALID_HANDLE_VALUE)
         return false;
-    WIN32_FIND_DATAW found;
-    HANDLE search = FindFirstFileW(pattern, &found);
-    if (search != INVALID_HANDLE_VALUE) {
-        do {
-            wchar_t child[PATH_BUFFER];
-            if (!PathCombineW(child, folder, found.cFileName))
-                continue;
-            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-                if (lstrcmpW(found.cFileName, L".") != 0 && lstrcmpW(found.cFileName, L"..") != 0)
-                    deleteFolderTree(child);
-            } else {
-                DeleteFileW(child);
-            }
-        } while (FindNextFileW(search, &found));
-        FindClose(search);
-    }
-    return RemoveDirectoryW(folder) != 0;
+    DWORD listed = GetFileAttributesW(folder);
+    bool removed = removeOpenedEntry(folder, entry, listed == INVALID_FILE_ATTRIBUTES ? 0 : listed, 0);
+    CloseHandle(entry); // the last handle: the removal happens here
+    return removed;
 }
 
-static void runCopy(const wchar_t* copyPath, const wchar_t* folder, const wchar_t* startedPath,
-                    const ArgumentList* arguments)
+// True when the system's splitter finds in line the user's arguments (original, from its second element
+// on) unchanged, then "-run=1" and "-shortcut=" with the started path: the copy will recognise itself
+// and find the started file.
+static bool copyRecognisesItself(const wchar_t* line, const ArgumentList* original, const wchar_t* startedPath)
+{
+    int count = 0;
+    wchar_t** split = CommandLineToArgvW(line, &count);
+    if (!split)
+        return false;
+    bool same = original->count >= 1 && count == original->count + 2;
+    for (int i = 1; same && i < original->count; i++)
+        same = lstrcmpW(split[i], original->items[i]) == 0;
+    if (same) {
+        const wchar_t* shortcut = findShortcutArgument(split, count);
+        same = isRunMarker(split[count - 2], true) && shortcut && shortcut == split[count - 1] + 10
+               && lstrcmpW(shortcut, startedPath) == 0;
+    }
+    LocalFree(split);
+    return same;
+}
+
+// The copy's command line: the user's arguments, with an open quote closed, and the two markers. The
+// closing quote follows the splitter's rules as modelled; should the system's splitter disagree, the
+// other form is tried. Null when neither lets the copy recognise itself (or no memory): no copy may run
+// that would copy itself again. Free with LocalFree.
+static wchar_t* makeCopyCommandLine(const wchar_t* startedPath, const ArgumentList* original)
 {
     const wchar_t* commandLine = GetCommandLineW();
-    const wchar_t* programName = arguments->count > 0 ? arguments->items[0] : L"";
-    uint32_t units = copyCommandLineUnits(commandLine, programName, startedPath);
-    wchar_t* copyCommandLine = (wchar_t*)LocalAlloc(LMEM_FIXED, units * sizeof(wchar_t));
+    wchar_t* line = (wchar_t*)LocalAlloc(LMEM_FIXED, copyCommandLineUnits(commandLine, startedPath) * sizeof(wchar_t));
+    if (!line)
+        return nullptr;
+    bool closeQuote = argumentTail(commandLine + programNameEnd(commandLine)).insideQuote;
+    for (int attempt = 0; attempt < 2; attempt++, closeQuote = !closeQuote) {
+        buildCopyCommandLine(commandLine, startedPath, closeQuote, line);
+        if (copyRecognisesItself(line, original, startedPath))
+            return line;
+    }
+    LocalFree(line);
+    return nullptr;
+}
+
+// Runs the copy and waits for it. False when it could not be started; else *exitCode is the copy's.
+static bool runCopy(const wchar_t* copyPath, const wchar_t* folder, const wchar_t* startedPath,
+                    const ArgumentList* arguments, UINT* exitCode)
+{
+    wchar_t* copyCommandLine = makeCopyCommandLine(startedPath, arguments);
     if (!copyCommandLine)
-        return;
-    buildCopyCommandLine(commandLine, programName, startedPath, copyCommandLine);
+        return false;
     STARTUPINFOW startup;
     ZeroMemory(&startup, sizeof startup);
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process;
-    if (CreateProcessW(copyPath, copyCommandLine, nullptr, nullptr, FALSE, 0, nullptr, folder, &startup,
-                       &process)) {
+    bool started = CreateProcessW(copyPath, copyCommandLine, nullptr, nullptr, FALSE, 0, nullptr, folder,
+                                  &startup, &process) != 0;
+    if (started) {
         WaitForSingleObject(process.hProcess, INFINITE);
+        DWORD code = OUTCOME_FAILED;
+        GetExitCodeProcess(process.hProcess, &code);
+        *exitCode = code;
         CloseHandle(process.hThread);
         CloseHandle(process.hProcess);
     }
     LocalFree(copyCommandLine);
+    return started;
 }
 
-bool relaunchFromTemporaryCopy()
+// The copy could not be made or started: the user is told, and the process ends with a failure.
+static void reportNoCopy()
+{
+    MessageBoxW(nullptr, loadText(IDS_NO_PRIVATE_COPY), loadText(IDS_CAPTION), MB_ICONERROR);
+}
+
+bool relaunchFromTemporaryCopy(UINT* exitCode)
 {
     loadLanguagePackFromSystemFolder();
     if (redirectionPresent())
@@ -149,19 +357,26 @@ bool relaunchFromTemporaryCopy()
             return true;
         }
 
+    bool ran = false;
     wchar_t startedPath[PATH_BUFFER];
     DWORD n = GetModuleFileNameW(nullptr, startedPath, PATH_BUFFER);
     wchar_t folder[PATH_BUFFER];
-    // Without a private folder of its own the process neither copies itself nor deletes anything: it
-    // ends as after a failed copy.
+    // Without a private folder of its own the process neither copies itself nor deletes anything.
     if (n > 0 && n < PATH_BUFFER && temporaryFolder(folder) && makeUniqueFolder(folder)) {
         wchar_t copyPath[PATH_BUFFER];
         if (PathCombineW(copyPath, folder, PathFindFileNameW(startedPath))
-            && CopyFileW(startedPath, copyPath, TRUE))
-            runCopy(copyPath, folder, startedPath, &arguments);
+            && CopyFileW(startedPath, copyPath, TRUE)) {
+            // The copy takes the started file's attributes: a read-only one could not be removed.
+            SetFileAttributesW(copyPath, FILE_ATTRIBUTE_NORMAL);
+            ran = runCopy(copyPath, folder, startedPath, &arguments, exitCode);
+        }
         deleteFolderTree(folder);
     }
     LocalFree(arguments.items);
+    if (!ran) {
+        reportNoCopy();
+        *exitCode = OUTCOME_FAILED;
+    }
     return false;
 }
 
@@ -180,6 +395,20 @@ bool recoverLaunchPath(wchar_t* buffer, uint32_t capacity)
     return path && capacity > 0;
 }
 
+wchar_t* userArguments()
+{
+    static wchar_t none[1];
+    const wchar_t* line = GetCommandLineW();
+    uint32_t start = 0, end = 0;
+    userArgumentRange(line, &start, &end);
+    wchar_t* copy = (wchar_t*)LocalAlloc(LMEM_FIXED, (end - start + 1) * sizeof(wchar_t));
+    if (!copy)
+        return none;
+    CopyMemory(copy, line + start, (end - start) * sizeof(wchar_t));
+    copy[end - start] = 0;
+    return copy;
+}
+
 bool recoverLaunchFolder(wchar_t* buffer, uint32_t capacity)
 {
     wchar_t started[PATH_BUFFER + 1];
@@ -191,9 +420,24 @@ bool recoverLaunchFolder(wchar_t* buffer, uint32_t capacity)
             cut = p;
     if (!cut)
         return false;
-    *cut = 0;
+    // A file in a drive's root keeps the backslash: "C:" alone would name the current folder of drive C.
+    cut[cut == started + 2 && started[1] == L':' ? 1 : 0] = 0;
     if (capacity == 0 || textLength(started) >= capacity)
         return false;
     copyText(buffer, capacity, started);
     return true;
+}
+
+bool resolveTargetFolder(wchar_t* folder, uint32_t capacity)
+{
+    if (!isRelativeFolder(folder))
+        return true;
+    // In a private copy the current folder is the copy's; the started file's folder is wanted.
+    wchar_t base[PATH_BUFFER + 1];
+    if (!recoverLaunchFolder(base, PATH_BUFFER + 1)) {
+        DWORD n = GetCurrentDirectoryW(PATH_BUFFER + 1, base);
+        if (n == 0 || n > PATH_BUFFER)
+            return false;
+    }
+    return resolveRelativeFolder(base, folder, folder, capacity);
 }

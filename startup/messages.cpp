@@ -5,12 +5,14 @@
 // can be loaded together.
 #include "messages.h"
 
+#include "../archive/path_rules.h"
 #include "report.h"
 #include "sfxhead.h"
 #include "text_format.h"
 
 jmp_buf unwindPoint;
 int internalErrorCount;
+int runOutcome;
 
 static wchar_t loadedTexts[5][LOADED_TEXT_UNITS];
 static int nextLoadedText;
@@ -55,6 +57,7 @@ int showMessage(const wchar_t* text, UINT style)
 
 void fatalMessage(const wchar_t* text)
 {
+    runOutcome = OUTCOME_FAILED;
     showMessage(text, MB_ICONERROR);
     longjmp(unwindPoint, 2);
 }
@@ -66,6 +69,7 @@ void headerCorrupt()
 
 void abortRun()
 {
+    runOutcome = OUTCOME_STOPPED;
     longjmp(unwindPoint, 2);
 }
 
@@ -120,9 +124,24 @@ static bool atLeastXp()
     return VerifyVersionInfoW(&info, VER_MAJORVERSION | VER_MINORVERSION | VER_SERVICEPACKMAJOR, mask) != 0;
 }
 
+// The report's full path: in the temporary folder itself, not in the private folder below it, which is
+// removed when the program ends; the current folder when there is no temporary folder.
+static bool reportPath(wchar_t* path)
+{
+    DWORD n = GetTempPathW(PATH_UNITS, path);
+    if (n == 0 || n >= PATH_UNITS) {
+        n = GetCurrentDirectoryW(PATH_UNITS, path);
+        if (n == 0 || n >= PATH_UNITS)
+            return false;
+    }
+    return appendSeparator(path, PATH_UNITS) && appendText(path, PATH_UNITS, L"AKSFX32.RPT");
+}
+
 static void writeReport(const wchar_t* headline)
 {
-    static const wchar_t reportName[] = L"AKSFX32.RPT";
+    static wchar_t reportName[PATH_UNITS];
+    if (!reportPath(reportName))
+        return;
     HANDLE file = CreateFileW(reportName, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
                               FILE_ATTRIBUTE_ARCHIVE, nullptr);
     if (file == INVALID_HANDLE_VALUE)
@@ -159,8 +178,11 @@ static void writeReport(const wchar_t* headline)
     }
     CloseHandle(file);
 
-    formatMessageText(__LINE__, loadText(IDS_REPORT_KEPT), reportName);
-    MessageBoxW(mainDialogWindow, messageText, loadText(IDS_CAPTION), MB_ICONWARNING);
+    // The text names the report's full path: it gets a buffer that holds any path.
+    static wchar_t kept[LOADED_TEXT_UNITS + PATH_UNITS];
+    if (formatText(kept, LOADED_TEXT_UNITS + PATH_UNITS, loadText(IDS_REPORT_KEPT), reportName) < 0)
+        internalError(SFX_MODULE_NAME, __LINE__);
+    MessageBoxW(mainDialogWindow, kept, loadText(IDS_CAPTION), MB_ICONWARNING);
 }
 
 void internalError(const wchar_t* module, int line)

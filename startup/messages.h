@@ -12,6 +12,14 @@
 extern jmp_buf unwindPoint;
 extern int internalErrorCount;
 
+// The process's exit code, which scripts test: what start-up or the last extraction run came to.
+enum RunOutcome : int {
+    OUTCOME_SUCCESS = 0, // everything extracted, or nothing was tried
+    OUTCOME_FAILED = 1,  // a damaged file, a read or write error, a refused name, an internal error
+    OUTCOME_STOPPED = 2, // the user said no or cancel
+};
+extern int runOutcome;
+
 enum : int { LOADED_TEXT_UNITS = 1402 };
 
 // Loads string id (with '!' continuations) into the next of five rotating buffers.
@@ -20,8 +28,10 @@ const wchar_t* loadText(int id);
 // Message box with the program's caption (string 2000), owned by mainDialogWindow.
 int showMessage(const wchar_t* text, UINT style);
 
+// Error box, then a stop with value 2; the outcome is a failure.
 [[noreturn]] void fatalMessage(const wchar_t* text);
 [[noreturn]] void headerCorrupt();
+// Stop with value 2 without a box, at the user's request.
 [[noreturn]] void abortRun();
 [[noreturn]] void readError(int code);
 [[noreturn]] void internalError(const wchar_t* module, int line);

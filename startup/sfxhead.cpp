@@ -7,6 +7,7 @@
 #include <shellapi.h>
 
 #include "../archive/path_rules.h"
+#include "../decode/password.h"
 #include "../launch/relaunch.h"
 #include "../ui/main_dialog.h"
 #include "../ui/meter.h"
@@ -74,6 +75,7 @@ void parseAutoSwitch(wchar_t* commandLine)
 
 void releaseWorkState()
 {
+    forgetPassword();
     LocalFree(inflateWindow);
     LocalFree(inputBuffer);
     LocalFree(outputBuffer);
@@ -144,12 +146,13 @@ int runStub(wchar_t* commandLine)
         programPath[PATH_UNITS - 1] = 0;
     useStoredName();
 
+    runOutcome = OUTCOME_SUCCESS;
     if (setjmp(unwindPoint) != 0)
-        return 0;
+        return runOutcome;
     loadPayload();
     if (!checkEntryPoint()) {
         MessageBoxW(mainDialogWindow, loadText(IDS_ZIP_DAMAGED), loadText(IDS_CAPTION), MB_ICONERROR);
-        return 0;
+        return OUTCOME_FAILED;
     }
 
     InfoParentScan scan = scanInfoAndParent(commandLine);
@@ -161,11 +164,11 @@ int runStub(wchar_t* commandLine)
     }
     if (LOBYTE(LOWORD(systemVersion)) < 4) {
         MessageBoxW(nullptr, loadText(IDS_NEEDS_WIN32), loadText(IDS_CAPTION), MB_OK);
-        return 0;
+        return OUTCOME_FAILED;
     }
     if (parameterBlock.completeMarker == 0) {
         MessageBoxW(nullptr, loadText(IDS_INCOMPLETE_FILE), loadText(IDS_CAPTION), MB_ICONERROR);
-        return 0;
+        return OUTCOME_FAILED;
     }
 
     overwriteWithoutAsking = (parameterBlock.flags & SFXF_OVERWRITE_DEFAULT) ? 1 : 0;
@@ -173,12 +176,12 @@ int runStub(wchar_t* commandLine)
     registerMeterClass(instanceHandle);
 
     if (startupText && !showStartupMessage())
-        return 0;
+        return OUTCOME_STOPPED;
     if (parameterBlock.flags & SFXF_AUTO)
         automaticMode = 1;
     parseAutoSwitch(commandLine);
 
     DialogBoxParamW(instanceHandle, MAKEINTRESOURCEW(MAIN_DIALOG), parentWindow, mainDialogProc, 0);
     releaseWorkState();
-    return 0;
+    return runOutcome;
 }

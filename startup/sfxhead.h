@@ -30,10 +30,11 @@ extern int entryEncrypted;
 // Reads the AUTO/NOAUTO switch; sets automaticMode and targetFolder. Changes commandLine in place.
 void parseAutoSwitch(wchar_t* commandLine);
 
-// Start-up after the relaunch step: checks, options, start-up message, main dialog. Returns the exit code.
+// Start-up after the relaunch step: checks, options, start-up message, main dialog. commandLine holds
+// the user's own arguments only. Returns the exit code (a RunOutcome).
 int runStub(wchar_t* commandLine);
 
-// Frees the work buffers and closes the archive and output files.
+// Frees the work buffers, wipes the password and closes the archive and output files.
 void releaseWorkState();
 
 #endif

@@ -2,10 +2,24 @@
 #include "../launch/relaunch.h"
 #include "sfxhead.h"
 
-int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR commandLine, int)
+// Libraries load from the system folder only, never from the started file's folder (a download folder
+// may hold a planted DLL). The call is looked up, since older systems lack it.
+static void restrictLibrarySearch()
 {
-    if (!relaunchFromTemporaryCopy())
-        return 0;
+    typedef BOOL(WINAPI * SetDefaultDllDirectoriesCall)(DWORD);
+    HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
+    SetDefaultDllDirectoriesCall setDefault =
+        kernel ? (SetDefaultDllDirectoriesCall)(void*)GetProcAddress(kernel, "SetDefaultDllDirectories") : nullptr;
+    if (!setDefault || !setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32))
+        SetDllDirectoryW(L"");
+}
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int)
+{
+    restrictLibrarySearch();
     instanceHandle = instance;
-    return runStub(commandLine);
+    UINT exitCode = 0;
+    if (!relaunchFromTemporaryCopy(&exitCode))
+        return (int)exitCode;
+    return runStub(userArguments());
 }

@@ -44,17 +44,6 @@ bool defaultTempFolder(wchar_t* buffer)
     return true;
 }
 
-void resolveDotFolder(wchar_t* folder)
-{
-    // In a private copy the current folder is the copy's; the started file's folder is wanted.
-    if (recoverLaunchFolder(folder, PATH_UNITS))
-        return;
-    wchar_t current[PATH_UNITS];
-    DWORD n = GetCurrentDirectoryW(PATH_UNITS, current);
-    if (n > 0 && n < PATH_UNITS)
-        copyText(folder, PATH_UNITS, current);
-}
-
 static int CALLBACK browseCallback(HWND window, UINT message, LPARAM, LPARAM)
 {
     if (message == BFFM_INITIALIZED) {

@@ -1,4 +1,4 @@
-// The target folder: the default when none is given, "." as the started file's folder, and Browse.
+// The target folder: the default when none is given, and Browse.
 #ifndef AKSFX_FOLDER_SELECT_H
 #define AKSFX_FOLDER_SELECT_H
 
@@ -6,8 +6,6 @@
 
 // Fills buffer (261 units) with TMP, TEMP or the Windows TEMP folder; false when none is usable.
 bool defaultTempFolder(wchar_t* buffer);
-// Replaces a target folder of "." by the folder of the file the user started.
-void resolveDotFolder(wchar_t* folder);
 void browseForFolder(HWND dialog);
 
 #endif

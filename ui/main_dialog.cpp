@@ -7,6 +7,7 @@
 #include "../archive/progress.h"
 #include "../decode/password.h"
 #include "../launch/archiver.h"
+#include "../launch/relaunch.h"
 #include "../startup/messages.h"
 #include "../startup/sfxhead.h"
 #include "../startup/text_format.h"
@@ -56,10 +57,11 @@ static void initialise(HWND window)
     }
 
     SendDlgItemMessageW(window, ID_FOLDER, EM_LIMITTEXT, 260, 0);
+    // A relative folder ("." among them) is shown as the folder it stands for.
     if (!targetFolder[0])
         defaultTempFolder(targetFolder);
-    else if (lstrcmpiW(targetFolder, L".") == 0)
-        resolveDotFolder(targetFolder);
+    else
+        resolveTargetFolder(targetFolder, PATH_UNITS);
     SetDlgItemTextW(window, ID_FOLDER, targetFolder);
 
     mainDialogWindow = window;
@@ -103,6 +105,9 @@ static BOOL startExtraction(HWND window)
     }
     SetDlgItemTextW(window, STATUS_LINE, L"");
     if (promptForPassword() == 0) {
+        // Unattended, nobody is there to try again: the run counts as stopped by the user.
+        if (automaticMode)
+            runOutcome = OUTCOME_STOPPED;
         EnableWindow(unzip, TRUE);
         return TRUE;
     }

@@ -1,9 +1,12 @@
 // The command-line rules of the stub: -info / -parent=, the AUTO switch, and the relaunch's arguments.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <random>
 #include <string>
 #include <vector>
 
+#include "argument_splitter_model.h"
 #include "launch/relaunch_rules.h"
 #include "startup/command_line.h"
 
@@ -93,26 +96,152 @@ TEST(AutoSwitchRule, FirstArgumentThatIsNotAnOption)
     EXPECT_EQ(firstFolderArgument(ptrs.data(), 2), nullptr);
 }
 
+const wchar_t STARTED[] = L"C:\\Dir Name\\setup.exe";
+
+// The copy's command line for a started line, built the way the relaunch builds it.
+std::wstring copyLineFor(const std::wstring& commandLine)
+{
+    uint32_t units = copyCommandLineUnits(commandLine.c_str(), STARTED);
+    std::vector<wchar_t> out(units, L'#');
+    const wchar_t* rest = commandLine.c_str() + programNameEnd(commandLine.c_str());
+    buildCopyCommandLine(commandLine.c_str(), STARTED, argumentTail(rest).insideQuote, out.data());
+    return out.data();
+}
+
+TEST(Relaunch, ProgramNameEnd)
+{
+    struct Case {
+        const wchar_t* line;
+        uint32_t end;
+    } cases[] = {
+        {L"", 0},
+        {L"setup.exe", 9},
+        {L"setup.exe /a", 9},
+        {L"setup.exe\t/a", 9},
+        {L"\"C:\\Dir Name\\s.exe\" /a", 19},
+        {L"\"C:\\s.exe\"/auto", 10},        // glued to the first argument
+        {L"\"C:\\no end", 10},             // no closing quote: the whole line
+        {L"\"C:\\x\\\" y", 7},              // a backslash escapes nothing in the name
+        {L"\"\"x y", 2},
+        {L" x", 0},
+        {L"a\"b c", 3},                    // a quote inside a bare name is just a character
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(programNameEnd(c.line), c.end) << testing::PrintToString(std::wstring(c.line));
+}
+
+TEST(Relaunch, ArgumentTail)
+{
+    struct Case {
+        const wchar_t* text;
+        bool inside;
+        uint32_t backslashes;
+    } cases[] = {
+        {L"", false, 0},
+        {L" a b", false, 0},
+        {L" \"a b", true, 0},
+        {L" \"a b\"", false, 0},
+        {L" /AUTO \"C:\\Uit\\\"", true, 0},    // \" is a literal quote: the quote stays open
+        {L" /AUTO \"C:\\Uit\\\\\"", false, 0}, // \\" is a backslash and a closing quote
+        {L" \"C:\\a b\\\\", true, 2},
+        {L" C:\\Uit\\", false, 1},
+        {L" \\\\\\", false, 3},
+        {L" \"x\" \\", false, 1},
+        {L" \\\"x", false, 0},                // escaped quote opens nothing
+        {L" \\\"\"x", true, 0},               // a quote right after an escaped one opens
+        {L" a\"\"", false, 0},                // outside: "" adds nothing
+        {L" a\"\"\"", false, 0},              // outside: """ is a literal quote
+        {L" a\"\"\"\"", true, 0},
+        {L" \"a\"\"", false, 0},              // inside: "" is a literal quote and closes
+        {L" \"a\"\"\"", true, 0},
+        {L" \"a\tb \\\\", true, 2},
+    };
+    for (const Case& c : cases) {
+        ArgumentTail tail = argumentTail(c.text);
+        EXPECT_EQ(tail.insideQuote, c.inside) << testing::PrintToString(std::wstring(c.text));
+        EXPECT_EQ(tail.trailingBackslashes, c.backslashes) << testing::PrintToString(std::wstring(c.text));
+    }
+}
+
 TEST(Relaunch, CopyCommandLine)
 {
     struct Case {
         const wchar_t* line;
-        const wchar_t* name; // first argument as the system splits it
-        const wchar_t* expected;
+        const wchar_t* rest; // what comes before the markers in the copy's line
     } cases[] = {
-        {L"\"C:\\Dir Name\\setup.exe\" /auto", L"C:\\Dir Name\\setup.exe",
-         L" /auto -run=1 -shortcut=\"C:\\Dir Name\\setup.exe\""},
-        {L"setup.exe", L"setup.exe", L" -run=1 -shortcut=\"C:\\Dir Name\\setup.exe\""},
-        {L"setup.exe a b", L"setup.exe", L" a b -run=1 -shortcut=\"C:\\Dir Name\\setup.exe\""},
-        {L"\"setup.exe\"", L"setup.exe", L" -run=1 -shortcut=\"C:\\Dir Name\\setup.exe\""},
-        {L"", L"", L" -run=1 -shortcut=\"C:\\Dir Name\\setup.exe\""},
+        {L"\"C:\\Dir Name\\setup.exe\" /auto", L" /auto"},
+        {L"setup.exe", L""},
+        {L"\"setup.exe\"", L""},
+        {L"", L""},
+        {L"setup.exe a  b  ", L" a  b  "},                        // kept as it came
+        {L"\"C:\\s.exe\"/auto", L" /auto"},                        // a blank parts it from the empty name
+        {L"setup.exe\t/a", L"\t/a"},
+        {L"setup.exe /AUTO \"C:\\Uit\\\"", L" /AUTO \"C:\\Uit\\\"\""}, // the open quote is closed
+        {L"setup.exe \"C:\\a b\\\\", L" \"C:\\a b\\\\\\\\\""},         // backslashes doubled before it
+        {L"setup.exe C:\\Uit\\", L" C:\\Uit\\"},                      // outside quotes a blank follows
     };
     for (const Case& c : cases) {
-        uint32_t units = copyCommandLineUnits(c.line, c.name, L"C:\\Dir Name\\setup.exe");
-        std::vector<wchar_t> out(units, L'#');
-        buildCopyCommandLine(c.line, c.name, L"C:\\Dir Name\\setup.exe", out.data());
-        EXPECT_STREQ(out.data(), c.expected);
-        EXPECT_EQ(units, wcslen(c.expected) + 1);
+        std::wstring expected = c.rest + std::wstring(RELAUNCH_MARKERS) + STARTED + L"\"";
+        EXPECT_EQ(copyLineFor(c.line), expected);
+        EXPECT_GE(copyCommandLineUnits(c.line, STARTED), expected.size() + 1);
+    }
+}
+
+// The copy's arguments are an empty program name, the user's arguments unchanged in meaning and the two
+// markers; the copy finds where the user's part ends.
+void expectCopyLineKeepsTheArguments(const std::wstring& commandLine)
+{
+    std::wstring copy = copyLineFor(commandLine);
+    std::vector<std::wstring> expected = splitter_model::split(commandLine);
+    expected[0] = L"";
+    expected.push_back(L"-run=1");
+    expected.push_back(std::wstring(L"-shortcut=") + STARTED);
+    std::string shown = testing::PrintToString(commandLine) + " -> " + testing::PrintToString(copy);
+    EXPECT_EQ(splitter_model::split(copy), expected) << shown;
+    uint32_t start = 99, end = 99;
+    userArgumentRange(copy.c_str(), &start, &end);
+    EXPECT_EQ(start, 0u) << shown;
+    ASSERT_LE(end, copy.size()) << shown;
+    EXPECT_EQ(copy.substr(end), std::wstring(RELAUNCH_MARKERS) + STARTED + L"\"") << shown;
+}
+
+TEST(Relaunch, CopyLineKeepsTheArgumentsOfAwkwardLines)
+{
+    for (const std::wstring& line : splitter_model::awkwardCommandLines())
+        expectCopyLineKeepsTheArguments(line);
+}
+
+TEST(Relaunch, CopyLineKeepsTheArgumentsOfRandomLines)
+{
+    std::printf("random command lines, seed %u\n", (unsigned)splitter_model::RANDOM_SEED);
+    std::mt19937 random(splitter_model::RANDOM_SEED);
+    for (uint32_t i = 0; i < splitter_model::RANDOM_LINES && !HasFailure(); i++)
+        expectCopyLineKeepsTheArguments(splitter_model::randomCommandLine(random));
+}
+
+TEST(Relaunch, UserArgumentRange)
+{
+    struct Case {
+        const wchar_t* line;
+        uint32_t start, end;
+    } cases[] = {
+        {L"", 0, 0},
+        {L" -run=1 -shortcut=\"C:\\x.exe\"", 0, 0},
+        {L" a -run=1 -shortcut=\"C:\\x.exe\"", 0, 2},
+        {L"prog a -run=1 -shortcut=\"\"", 4, 6},                                  // an empty path
+        {L" a -run=1 -shortcut=\"C:\\x\" -run=1 -shortcut=\"C:\\y\"", 0, 26},       // the last one
+        {L"\"C:\\p q.exe\" -RUN=1 x", 12, 21},                                    // typed by hand
+        {L" a -run=1 -shortcut=\"C:\\x\" b", 0, 28},                              // not at the end
+        {L" a -run=1 -shortcut=\"C:\\x\"y\"", 0, 28},                             // a quote in the path
+        {L" a -shortcut=\"C:\\x\"", 0, 19},                                       // no -run=1 before it
+        {L" -run=1 -shortcut=\"C:\\x", 0, 23},                                    // no closing quote
+        {L"\" -run=1 -shortcut=\"x\"", 20, 22},                                   // the name holds them
+    };
+    for (const Case& c : cases) {
+        uint32_t start = 99, end = 99;
+        userArgumentRange(c.line, &start, &end);
+        EXPECT_EQ(start, c.start) << testing::PrintToString(std::wstring(c.line));
+        EXPECT_EQ(end, c.end) << testing::PrintToString(std::wstring(c.line));
     }
 }
 
@@ -132,12 +261,16 @@ TEST(Relaunch, FolderNamesAndMarkers)
     EXPECT_FALSE(isRunMarker(L"-run=10", false));
     EXPECT_FALSE(isRunMarker(L"-run=", false));
 
-    std::vector<std::wstring> args = {L"prog", L"-Shortcut=x", L"-shortcut=", L"-shortcut=C:\\a b\\s.exe"};
+    // The appended argument comes last; one the user typed before it does not count.
+    std::vector<std::wstring> args = {L"prog", L"-Shortcut=x", L"-shortcut=D:\\typed.exe", L"-shortcut=",
+                                      L"-run=1", L"-shortcut=C:\\a b\\s.exe", L"-x"};
     std::vector<wchar_t*> ptrs;
     for (auto& a : args)
         ptrs.push_back(&a[0]);
+    EXPECT_STREQ(findShortcutArgument(ptrs.data(), 7), L"C:\\a b\\s.exe");
     EXPECT_STREQ(findShortcutArgument(ptrs.data(), 4), L"");
     EXPECT_EQ(findShortcutArgument(ptrs.data(), 2), nullptr);
+    EXPECT_EQ(findShortcutArgument(ptrs.data(), 0), nullptr);
 }
 
 } // namespace

@@ -42,6 +42,51 @@ TEST(OutputPath, LengthLimit)
     EXPECT_FALSE(joinOutputPath(folder.c_str(), tooLong.c_str(), out));
 }
 
+TEST(TargetFolder, RelativeFoldersResolveAgainstTheStartedFilesFolder)
+{
+    struct Case {
+        const wchar_t* folder;
+        const wchar_t* base;     // the started file's folder
+        const wchar_t* expected; // null: not relative, left alone
+    } cases[] = {
+        {L"out", L"C:\\Setup", L"C:\\Setup\\out"},
+        {L"sub\\map\\", L"C:\\Setup", L"C:\\Setup\\sub\\map\\"},
+        {L".", L"C:\\Setup", L"C:\\Setup"},
+        {L".\\", L"C:\\Setup", L"C:\\Setup"},
+        {L".\\x", L"C:\\Setup", L"C:\\Setup\\x"},
+        {L"./.\\x", L"C:\\Setup", L"C:\\Setup\\x"},
+        {L"..\\naast", L"C:\\Setup", L"C:\\Setup\\..\\naast"},
+        {L".hidden", L"C:\\Setup", L"C:\\Setup\\.hidden"},
+        {L"out", L"C:\\", L"C:\\out"},                      // a file in the drive's root
+        {L"out", L"\\\\server\\share", L"\\\\server\\share\\out"},
+        {L"C:\\Uit", L"C:\\Setup", nullptr},
+        {L"c:relative", L"C:\\Setup", nullptr},             // names a drive
+        {L"\\Uit", L"C:\\Setup", nullptr},
+        {L"/Uit", L"C:\\Setup", nullptr},
+        {L"\\\\server\\share", L"C:\\Setup", nullptr},
+        {L"", L"C:\\Setup", nullptr},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(isRelativeFolder(c.folder), c.expected != nullptr) << c.folder;
+        if (!c.expected)
+            continue;
+        wchar_t out[WORK_PATH_UNITS];
+        ASSERT_TRUE(resolveRelativeFolder(c.base, c.folder, out, WORK_PATH_UNITS));
+        EXPECT_STREQ(out, c.expected);
+    }
+}
+
+TEST(TargetFolder, ResolvedFolderMustFit)
+{
+    std::wstring base = L"C:\\" + std::wstring(250, L'b');
+    wchar_t folder[261] = L"uit";
+    EXPECT_TRUE(resolveRelativeFolder(base.c_str(), folder, folder, 261)) << "254 + 4 characters fit";
+    EXPECT_EQ(std::wstring(folder), base + L"\\uit");
+    wcscpy(folder, L"uitpakken");
+    EXPECT_FALSE(resolveRelativeFolder(base.c_str(), folder, folder, 261));
+    EXPECT_STREQ(folder, L"uitpakken") << "left unchanged";
+}
+
 TEST(EntryNames, HostileNamesAreRefused)
 {
     struct Case {

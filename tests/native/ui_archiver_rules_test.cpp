@@ -117,4 +117,34 @@ TEST(ArchiverRules, QuotedPathAndZipVolumes)
     EXPECT_EQ(request.substr(request.size() - 15), L"\"E:\\Backup.zip\"") << "the request ends the same way";
 }
 
+TEST(ArchiverRules, OnlyAnAbsoluteHelperPathIsTaken)
+{
+    struct Case {
+        const wchar_t* value;
+        bool taken;
+        const wchar_t* path; // as left in place
+    } cases[] = {
+        {L"C:\\Program Files\\Arklet\\ArkletUWPHelper.exe", true, L"C:\\Program Files\\Arklet\\ArkletUWPHelper.exe"},
+        {L"\"d:\\A b\\h.exe\"", true, L"d:\\A b\\h.exe"}, // quoted: the quotes go
+        {L"\\\\server\\share\\h.exe", true, L"\\\\server\\share\\h.exe"},
+        {L"ArkletUWPHelper.exe", false, L"ArkletUWPHelper.exe"}, // searched for: the working folder first
+        {L"Arklet\\ArkletUWPHelper.exe", false, L"Arklet\\ArkletUWPHelper.exe"},
+        {L"C:ArkletUWPHelper.exe", false, L"C:ArkletUWPHelper.exe"}, // relative to drive C:'s current folder
+        {L"C:/Arklet/h.exe", false, L"C:/Arklet/h.exe"},
+        {L"\\Arklet\\h.exe", false, L"\\Arklet\\h.exe"}, // the current drive's root
+        {L"\\\\\\h.exe", false, L"\\\\\\h.exe"},
+        {L"\\\\", false, L"\\\\"},
+        {L"1:\\h.exe", false, L"1:\\h.exe"},
+        {L"\"h.exe\"", false, L"h.exe"},
+        {L"\"C:\\h.exe", false, L"\"C:\\h.exe"}, // a quote that is not closed stays
+        {L"\"", false, L"\""},
+        {L"", false, L""},
+    };
+    for (const Case& c : cases) {
+        std::wstring path = c.value;
+        EXPECT_EQ(takeAbsoluteProgramPath(&path[0]), c.taken) << (int)wcslen(c.value);
+        EXPECT_STREQ(path.c_str(), c.path);
+    }
+}
+
 } // namespace

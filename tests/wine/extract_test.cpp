@@ -469,6 +469,7 @@ TEST(HandMade, RecordsAndDamage)
             EXPECT_TRUE(boxes.empty()) << narrow(joined(boxes));
         else
             EXPECT_EQ(boxes, std::vector<std::wstring>{message}) << narrow(joined(boxes));
+        EXPECT_EQ(run.exitCode, message.empty() ? 0u : 1u) << "a damaged file fails";
         for (const auto& [name, content] : c.present)
             EXPECT_EQ(readText(target + name), content) << narrow(name);
         for (const auto& name : c.absent)
@@ -520,6 +521,7 @@ TEST(HandMade, HostileNamesStopTheRunAndWriteNothingOutside)
         EXPECT_EQ(boxTexts(run), std::vector<std::wstring>{L"Kan '" + widen(name)
                                                            + L"' niet maken - uitpakbewerking geannuleerd."})
             << narrow(run.describe());
+        EXPECT_EQ(run.exitCode, 1u);
         EXPECT_EQ(namesIn(outer), std::vector<std::wstring>{L"inner"});
         EXPECT_EQ(namesIn(outer + L"inner\\"), std::vector<std::wstring>{L"doel"});
         EXPECT_EQ(namesIn(target), std::vector<std::wstring>{L"a.txt"});
@@ -604,6 +606,7 @@ TEST(Interactive, OverwritePromptYesNoCancel)
     EXPECT_EQ(readText(target + L"c.txt"), "oud") << "Cancel touches nothing";
     EXPECT_EQ(readText(target + L"d.txt"), "oud") << "nothing after Cancel";
     EXPECT_EQ(statusAtEnd, L"Uitpakken afgebroken");
+    EXPECT_EQ(run.exitCode, 2u) << "stopped by the user";
 }
 
 // An entry big enough to be written for a good while: a click on the dialog during the writing asks
@@ -660,6 +663,7 @@ TEST(Interactive, CancelQuestionWhileWriting)
         ASSERT_FALSE(run.timedOut) << narrow(run.describe());
         EXPECT_EQ(questions, 1) << narrow(run.describe());
         ASSERT_LT(sizeAtClick, bigContent().size()) << "the click came too late to test anything";
+        EXPECT_EQ(run.exitCode, answer == IDYES ? 2u : 0u);
         if (answer == IDYES) {
             EXPECT_GT(sizeOf(big), 0u) << "the partly written file stays";
             EXPECT_LT(sizeOf(big), bigContent().size());
@@ -714,6 +718,7 @@ TEST(Interactive, ExistingFileThatCannotBeOpenedWithOverwriteOn)
             CloseHandle(held);
         ASSERT_FALSE(run.timedOut) << narrow(run.describe());
         EXPECT_EQ(boxTexts(run), std::vector<std::wstring>{L"Kan uitvoerbestand niet maken: " + a});
+        EXPECT_EQ(run.exitCode, 1u);
         if (kind != FOLDER) {
             EXPECT_EQ(readText(a), "oud");
         }
@@ -742,6 +747,7 @@ TEST(Interactive, FullDisk)
     EXPECT_EQ(readText(target + L"a-klein.txt"), "klein");
     EXPECT_TRUE(exists(target + L"b-groot.bin")) << "the partly written file stays";
     EXPECT_LT(sizeOf(target + L"b-groot.bin"), big.size());
+    EXPECT_EQ(run.exitCode, 1u);
     for (const wchar_t* name : {L"a-klein.txt", L"b-groot.bin"})
         DeleteFileW((target + name).c_str());
 }
@@ -774,6 +780,7 @@ TEST(Interactive, WrongOrMissingPassword)
         RunResult run = runAuto(exe, target, c.typed);
         ASSERT_FALSE(run.timedOut) << narrow(run.describe());
         EXPECT_EQ(boxTexts(run), std::vector<std::wstring>{c.message});
+        EXPECT_EQ(run.exitCode, 1u);
         int dialogs = 0;
         for (const auto& w : run.seen)
             dialogs += isPasswordDialog(w);

@@ -50,10 +50,10 @@ const SeenWindow* find(const RunResult& run, bool messageBox)
 const SeenWindow* mainDialog(const RunResult& run) { return find(run, false); }
 const SeenWindow* firstBox(const RunResult& run) { return find(run, true); }
 
-void expectOnlyBox(const RunResult& run, const std::wstring& text)
+void expectOnlyBox(const RunResult& run, const std::wstring& text, DWORD exitCode)
 {
     ASSERT_FALSE(run.timedOut) << narrow(run.describe());
-    EXPECT_EQ(run.exitCode, 0u) << narrow(run.describe());
+    EXPECT_EQ(run.exitCode, exitCode) << narrow(run.describe());
     ASSERT_EQ(run.seen.size(), 1u) << narrow(run.describe());
     EXPECT_EQ(run.seen[0].caption, kCaption);
     EXPECT_EQ(run.seen[0].text, text);
@@ -124,7 +124,7 @@ TEST(Startup, DamageIsReported)
         writeWhole(exe, file);
         RunResult run = runProgram(exe, L"");
         if (c.message) {
-            expectOnlyBox(run, *c.message);
+            expectOnlyBox(run, *c.message, 1);
         } else {
             EXPECT_NE(mainDialog(run), nullptr) << narrow(run.describe());
             EXPECT_EQ(firstBox(run), nullptr) << narrow(run.describe());
@@ -132,16 +132,33 @@ TEST(Startup, DamageIsReported)
     }
 }
 
-TEST(Startup, InfoOptionShowsTheBuildOptionsAnywhereInTheCommandLine)
+TEST(Startup, InfoOptionIsLookedForInTheUsersArgumentsOnly)
 {
-    std::wstring dir = scratchFolder(L"my-information");
-    std::wstring exe = dir + L"setup.exe";
-    buildSfx(L"--info \"-win32 -le -overwrite\" -o " + quote(exe) + L" " + quote(payloadFolder()));
-    // The folder's name holds "-info"; so does the program's own path on the command line.
-    RunResult run = runProgram(exe, L"");
-    expectOnlyBox(run, L"-win32 -le -overwrite");
-    ASSERT_EQ(run.seen.size(), 1u);
-    EXPECT_EQ(run.seen[0].buttons(), std::vector<int>{IDOK});
+    struct Case {
+        const char* what;
+        const wchar_t* folder;
+        const wchar_t* file;
+        const wchar_t* args;
+        bool info;
+    } cases[] = {
+        {"inside a quoted user argument", L"info-in-argument", L"setup.exe", L" \"C:\\my-information\"", true},
+        {"in the started file's folder", L"printer-info", L"setup.exe", L"", false},
+        {"in the started file's name", L"info-in-name", L"tool-info.exe", L"", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::wstring exe = scratchFolder(c.folder) + c.file;
+        buildSfx(L"--info \"-win32 -le -overwrite\" -o " + quote(exe) + L" " + quote(payloadFolder()));
+        RunResult run = runProgram(exe, c.args);
+        if (c.info) {
+            expectOnlyBox(run, L"-win32 -le -overwrite", 0);
+            ASSERT_EQ(run.seen.size(), 1u);
+            EXPECT_EQ(run.seen[0].buttons(), std::vector<int>{IDOK});
+        } else {
+            EXPECT_NE(mainDialog(run), nullptr) << narrow(run.describe());
+            EXPECT_EQ(firstBox(run), nullptr) << narrow(run.describe());
+        }
+    }
 }
 
 TEST(Startup, StartupMessageButtons)
@@ -174,7 +191,7 @@ TEST(Startup, StartupMessageButtons)
             return defaultAnswer(w, h);
         });
         ASSERT_FALSE(run.timedOut) << narrow(run.describe());
-        EXPECT_EQ(run.exitCode, 0u);
+        EXPECT_EQ(run.exitCode, c.dialogFollows ? 0u : 2u) << "No and Cancel stop the work";
         const SeenWindow* box = firstBox(run);
         ASSERT_NE(box, nullptr) << narrow(run.describe());
         EXPECT_EQ(box->caption, L"Mijn titel");
@@ -184,24 +201,40 @@ TEST(Startup, StartupMessageButtons)
     }
 }
 
+// The files of payloadFolder() are in folder.
+void expectExtracted(const std::wstring& folder)
+{
+    EXPECT_EQ(readWhole(folder + L"readme.txt").size(), 14u) << narrow(folder);
+    EXPECT_EQ(readWhole(folder + L"sub\\data.bin").size(), 5000u) << narrow(folder);
+}
+
 TEST(Startup, AutoSwitchSetsTheTargetFolder)
 {
     std::wstring exe = makeSfx(L"autofolder", L"--folder C:\\Default");
+    std::wstring spaced = scratchFolder(L"auto met spatie");
+    std::wstring dashed = scratchFolder(L"auto-x");
     struct Case {
-        const wchar_t* args;
-        const wchar_t* folder;
+        std::wstring args;
+        std::wstring extractedTo; // automatic mode: the files land here (the dialog closes by itself)
+        std::wstring field;       // otherwise: the folder the dialog shows
     } cases[] = {
-        {L" /auto \"C:\\Met Spatie\\Doel\"", L"C:\\Met Spatie\\Doel"},
-        {L" /AUTO -x C:\\Out", L"C:\\Out"},
-        {L" /NOAUTO D:\\Ignored", L"C:\\Default"},
-        {L" -parent=0 /AUTO D:\\Ignored", L"C:\\Default"},
+        {L" /auto " + quote(spaced + L"Doel"), spaced + L"Doel\\", L""},
+        {L" /AUTO -x " + dashed + L"Uit", dashed + L"Uit\\", L""},
+        {L" /NOAUTO D:\\Ignored", L"", L"C:\\Default"},
+        {L" -parent=0 /AUTO D:\\Ignored", L"", L"C:\\Default"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(narrow(c.args));
         RunResult run = runProgram(exe, c.args);
-        const SeenWindow* dialog = mainDialog(run);
-        ASSERT_NE(dialog, nullptr) << narrow(run.describe());
-        EXPECT_EQ(dialog->controlText(106), c.folder);
+        ASSERT_FALSE(run.timedOut) << narrow(run.describe());
+        EXPECT_EQ(run.exitCode, 0u) << narrow(run.describe());
+        if (!c.extractedTo.empty()) {
+            expectExtracted(c.extractedTo);
+        } else {
+            const SeenWindow* dialog = mainDialog(run);
+            ASSERT_NE(dialog, nullptr) << narrow(run.describe());
+            EXPECT_EQ(dialog->controlText(106), c.field);
+        }
     }
 }
 
@@ -275,6 +308,144 @@ TEST(Relaunch, LocalRedirectionEndsTheProgram)
     RunResult run = runProgram(exe, L"");
     EXPECT_EQ(run.exitCode, 1u);
     EXPECT_TRUE(run.seen.empty()) << narrow(run.describe());
+}
+
+// Runs exe with args, answering as a user who leaves automatic mode alone: a message box gets its first
+// button, the main dialog is closed only when it waits for the user.
+RunResult runUnattended(const std::wstring& exe, const std::wstring& args, const std::wstring& workDir = L"",
+                        const std::wstring& environment = L"")
+{
+    return runProgram(exe, args, defaultAnswer, 30000, workDir, environment);
+}
+
+TEST(Relaunch, ArgumentsWithAnOpenQuoteReachTheCopyUnchanged)
+{
+    std::wstring exe = makeSfx(L"quoted", L"");
+    std::wstring base = scratchFolder(L"quoted-targets");
+    struct Case {
+        const char* what;
+        std::wstring args;
+        std::wstring extractedTo;
+    } cases[] = {
+        // "%~dp0" in a batch file ends in a backslash: \" is a literal quote and the quote stays open.
+        {"a quoted folder ending in a backslash", L" /AUTO \"" + base + L"Uit\\\"", base + L"Uit\\"},
+        {"the same with a blank in the folder", L" /AUTO \"" + base + L"Met Spatie\\\"", base + L"Met Spatie\\"},
+        {"a quote never closed", L" /AUTO \"" + base + L"Open", base + L"Open\\"},
+        {"a quote never closed after a backslash", L" /AUTO \"" + base + L"Open2\\", base + L"Open2\\"},
+        {"an option after the folder", L" /AUTO \"" + base + L"Na\\\" -x", base + L"Na\\"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        RunResult run = runUnattended(exe, c.args);
+        ASSERT_FALSE(run.timedOut) << narrow(run.describe());
+        EXPECT_EQ(run.exitCode, 0u) << narrow(run.describe());
+        EXPECT_EQ(run.processesNamed(L"setup.exe"), 2) << "the started file and one copy\n" << narrow(run.describe());
+        expectExtracted(c.extractedTo);
+    }
+}
+
+TEST(Relaunch, RelativeTargetsAreTakenFromTheStartedFilesFolder)
+{
+    std::wstring elsewhere = scratchFolder(L"relative-cwd");
+    struct Case {
+        const char* what;
+        const wchar_t* options;
+        const wchar_t* args;
+        const wchar_t* typed;    // typed into the folder field before Unzip, when given
+        const wchar_t* field;    // the folder the dialog shows at first (relative to the file's folder)
+        const wchar_t* lands;    // where the files land, relative to the file's folder
+    } cases[] = {
+        {"/AUTO out from another current folder", L"", L" /AUTO out", nullptr, nullptr, L"out\\"},
+        {"/AUTO with a dot folder", L"", L" /AUTO .\\sub\\map", nullptr, nullptr, L"sub\\map\\"},
+        {"a relative folder built in", L"--auto --folder Uitvoer", L"", nullptr, nullptr, L"Uitvoer\\"},
+        {"the dialog shows it resolved", L"--folder Uitvoer", L"", nullptr, L"Uitvoer", nullptr},
+        {"the dialog shows . as the file's folder", L"--folder .", L"", nullptr, L"", nullptr},
+        {"typed into the dialog", L"", L"", L"getypt\\map", nullptr, L"getypt\\map\\"},
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::wstring dir = scratchFolder(L"relative" + std::to_wstring(n++));
+        std::wstring exe = dir + L"setup.exe";
+        buildSfx(std::wstring(c.options) + L" -o " + quote(exe) + L" " + quote(payloadFolder()));
+        std::wstring shownAtFirst;
+        HWND main = nullptr;
+        RunResult run = runProgram(exe, c.args, [&](const SeenWindow& w, HWND h) -> int {
+            if (!w.hasControl(106)) {
+                // The success box of a run from the dialog: the dialog then waits to be closed.
+                if (main && c.typed)
+                    PostMessageW(main, WM_COMMAND, IDCANCEL, 0);
+                return defaultAnswer(w, h);
+            }
+            main = h;
+            shownAtFirst = w.controlText(106);
+            if (c.typed) {
+                SendMessageTimeoutW(GetDlgItem(h, 106), WM_SETTEXT, 0, (LPARAM)c.typed, SMTO_ABORTIFHUNG, 5000,
+                                    nullptr);
+                return IDOK;
+            }
+            return c.field ? IDCANCEL : 0;
+        }, 30000, elsewhere);
+        ASSERT_FALSE(run.timedOut) << narrow(run.describe());
+        EXPECT_EQ(run.exitCode, 0u) << narrow(run.describe());
+        if (c.field) {
+            std::wstring expected = dir + c.field;
+            if (!*c.field)
+                expected.pop_back(); // the folder itself, without its backslash
+            EXPECT_EQ(shownAtFirst, expected);
+        }
+        if (c.lands)
+            expectExtracted(dir + c.lands);
+        EXPECT_FALSE(exists(elsewhere + L"readme.txt"));
+    }
+}
+
+TEST(Relaunch, LongStartedPathKeepsAutomaticMode)
+{
+    // A started path of 240 characters: the copy's command line carries it, and it must not count as the
+    // text after AUTO.
+    std::wstring dir = scratchFolder(L"long");
+    const std::wstring file = L"setup.exe";
+    while (dir.size() + file.size() < 240) {
+        size_t room = 240 - file.size() - dir.size() - 1;
+        dir += std::wstring(room < 60 ? room : 60, L'l') + L"\\";
+        CreateDirectoryW(dir.c_str(), nullptr);
+    }
+    std::wstring exe = dir + file;
+    ASSERT_EQ(exe.size(), 240u);
+    buildSfx(L"-o " + quote(exe) + L" " + quote(payloadFolder()));
+    std::wstring target = scratchFolder(L"long-doel");
+    RunResult run = runUnattended(exe, L" /AUTO " + quote(target + L"x"));
+    ASSERT_FALSE(run.timedOut) << narrow(run.describe());
+    EXPECT_EQ(run.exitCode, 0u);
+    expectExtracted(target + L"x\\");
+}
+
+TEST(Relaunch, ReadOnlyStartedFileLeavesNoFolderBehind)
+{
+    std::wstring exe = makeSfx(L"readonly", L"");
+    ASSERT_TRUE(SetFileAttributesW(exe.c_str(), FILE_ATTRIBUTE_READONLY));
+    std::wstring target = scratchFolder(L"readonly-doel");
+    std::vector<std::wstring> before = temporaryFolderNames();
+    RunResult run = runUnattended(exe, L" /AUTO " + quote(target + L"x"));
+    SetFileAttributesW(exe.c_str(), FILE_ATTRIBUTE_NORMAL);
+    ASSERT_FALSE(run.timedOut) << narrow(run.describe());
+    EXPECT_EQ(run.exitCode, 0u);
+    expectExtracted(target + L"x\\");
+    EXPECT_EQ(temporaryFolderNames(), before) << "the private folder is removed";
+}
+
+TEST(Relaunch, NoTemporaryFolderIsReported)
+{
+    std::wstring exe = makeSfx(L"notemp", L"");
+    std::wstring target = scratchFolder(L"notemp-doel");
+    std::wstring environment = environmentWith({{L"TMP", L"C:\\no\\such\\folder"}, {L"TEMP", L"C:\\no\\such\\folder"}});
+    RunResult run = runUnattended(exe, L" /AUTO " + quote(target + L"x"), L"", environment);
+    expectOnlyBox(run, L"Kan geen tijdelijke kopie van dit zelfuitpakkende bestand maken of starten. Mogelijke "
+                       L"oorzaak: de map voor tijdelijke bestanden (TMP of TEMP) ontbreekt of de schijf is vol.",
+                  1);
+    EXPECT_EQ(run.processesNamed(L"setup.exe"), 1) << narrow(run.describe());
+    EXPECT_FALSE(exists(target + L"x")) << "nothing runs without a private copy";
 }
 
 TEST(Startup, SignedFileStillChecksOut)

@@ -2,9 +2,18 @@
 // argument splitter, the relaunch markers, stops and the internal-error report.
 #include <gtest/gtest.h>
 
-#include <string>
+#include <windows.h>
+#include <shellapi.h>
 
+#include <cstdio>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "../native/argument_splitter_model.h"
 #include "launch/relaunch.h"
+#include "launch/relaunch_rules.h"
 #include "startup/messages.h"
 #include "startup/payload.h"
 #include "startup/sfxhead.h"
@@ -32,7 +41,7 @@ TEST(LoadText, EveryMessageIdIsPresent)
                        1024, 1025, 1026, 1027, 1028, 1029, 1030, 1031, 1032, 1033, 1034, 1035, 1038, 1044,
                        1045, 1046, 1047, 1048, 1049, 1050, 1051, 1052, 1053, 1054, 1055, 1056, 1060, 1061,
                        1062, 1063, 1064, 1065, 1066, 1067, 1068, 1069, 2000, 2001, 2002, 2003, 2004, 2005,
-                       2006, 2007, 2008, 2009, 2010, 2011, 2012, 2013, 2014, 2015, 2016};
+                       2006, 2007, 2008, 2009, 2010, 2011, 2012, 2013, 2014, 2015, 2016, 1070};
     for (int id : ids) {
         wchar_t text[8];
         EXPECT_GT(LoadStringW(GetModuleHandleW(nullptr), id, text, 8), 0) << "id " << id;
@@ -128,6 +137,72 @@ TEST(Relaunch, LaunchPathOnlyInAPrivateCopy)
     }
 }
 
+std::vector<std::wstring> systemSplit(const std::wstring& line)
+{
+    int count = 0;
+    wchar_t** items = CommandLineToArgvW(line.c_str(), &count);
+    std::vector<std::wstring> arguments;
+    for (int i = 0; items && i < count; i++)
+        arguments.push_back(items[i]);
+    LocalFree(items);
+    return arguments;
+}
+
+// The awkward lines of the native tests and the same seeded random ones.
+std::vector<std::wstring> linesToTry()
+{
+    std::printf("random command lines, seed %u\n", (unsigned)splitter_model::RANDOM_SEED);
+    std::vector<std::wstring> lines = splitter_model::awkwardCommandLines();
+    std::mt19937 random(splitter_model::RANDOM_SEED);
+    for (uint32_t i = 0; i < splitter_model::RANDOM_LINES; i++)
+        lines.push_back(splitter_model::randomCommandLine(random));
+    return lines;
+}
+
+// The model that the native tests take as the oracle splits as the system does.
+TEST(ArgumentSplitter, ModelAgreesWithTheSystem)
+{
+    for (const std::wstring& line : linesToTry()) {
+        std::vector<std::wstring> system = systemSplit(line);
+        if (line.empty()) {
+            EXPECT_EQ(system.size(), 1u) << "the system names the calling program";
+            continue;
+        }
+        EXPECT_EQ(splitter_model::split(line), system) << testing::PrintToString(line);
+        if (HasFailure())
+            break;
+    }
+}
+
+// The copy's line, split by the system: an empty program name, the user's arguments as the system split
+// the started line, then the two markers; the range the copy scans for options holds the user's arguments.
+TEST(Relaunch, CopyLineSplitsByTheSystemAsPlanned)
+{
+    const wchar_t started[] = L"C:\\Program Files\\Uit\\setup.exe";
+    for (const std::wstring& line : linesToTry()) {
+        std::vector<wchar_t> out(copyCommandLineUnits(line.c_str(), started));
+        const wchar_t* rest = line.c_str() + programNameEnd(line.c_str());
+        buildCopyCommandLine(line.c_str(), started, argumentTail(rest).insideQuote, out.data());
+        std::wstring copy = out.data();
+        std::string shown = testing::PrintToString(line) + " -> " + testing::PrintToString(copy);
+
+        std::vector<std::wstring> user = systemSplit(line);
+        user[0] = L"";
+        std::vector<std::wstring> expected = user;
+        expected.push_back(L"-run=1");
+        expected.push_back(std::wstring(L"-shortcut=") + started);
+        EXPECT_EQ(systemSplit(copy), expected) << shown;
+
+        uint32_t start = 0, end = 0;
+        userArgumentRange(copy.c_str(), &start, &end);
+        std::vector<std::wstring> scanned = systemSplit(L"p" + copy.substr(start, end - start));
+        scanned[0] = L"";
+        EXPECT_EQ(scanned, user) << shown;
+        if (HasFailure())
+            break;
+    }
+}
+
 TEST(Stops, ReadErrorNamesTheProgramAndTheCode)
 {
     std::wstring self = buildProgram(L"stub_units_test.exe");
@@ -139,16 +214,30 @@ TEST(Stops, ReadErrorNamesTheProgramAndTheCode)
     EXPECT_EQ(run.exitCode, 2u) << "the stop returned to the unwind point with value 2";
 }
 
+// The internal-error child runs in dir (as a private copy runs in its private folder) with TMP and TEMP
+// set to temp.
+RunResult runInternalErrorChild(const char* role, const std::wstring& dir, const std::wstring& temp)
+{
+    std::wstring self = buildProgram(L"stub_units_test.exe");
+    std::wstring folder = temp.substr(0, temp.size() - 1);
+    return runProgram(self, L" --child=" + std::wstring(role, role + strlen(role)), defaultAnswer, 30000, dir,
+                      environmentWith({{L"TMP", folder.c_str()}, {L"TEMP", folder.c_str()}}));
+}
+
 TEST(Stops, InternalErrorWritesTheReportAndEndsWithCodeOne)
 {
     std::wstring dir = scratchFolder(L"internal-error");
-    std::wstring self = buildProgram(L"stub_units_test.exe");
-    RunResult run = runProgram(self, L" --child=internal-error", defaultAnswer, 30000, dir);
+    std::wstring temp = scratchFolder(L"internal-error-temp");
+    RunResult run = runInternalErrorChild("internal-error", dir, temp);
     EXPECT_EQ(run.exitCode, 1u);
     ASSERT_EQ(run.seen.size(), 2u) << narrow(run.describe());
     EXPECT_EQ(run.seen[0].text, L"Interne Arklet-fout in bestand sfxhead regel 1613");
-    EXPECT_NE(run.seen[1].text.find(L"AKSFX32.RPT"), std::wstring::npos) << narrow(run.seen[1].text);
-    std::vector<uint8_t> bytes = readWhole(dir + L"AKSFX32.RPT");
+    // The report goes to the temporary folder itself, which outlives the private folder, and the message
+    // names it in full.
+    EXPECT_NE(run.seen[1].text.find(L"Bewaar het bestand " + temp + L"AKSFX32.RPT:"), std::wstring::npos)
+        << narrow(run.seen[1].text);
+    EXPECT_FALSE(exists(dir + L"AKSFX32.RPT"));
+    std::vector<uint8_t> bytes = readWhole(temp + L"AKSFX32.RPT");
     ASSERT_FALSE(bytes.empty());
     ASSERT_EQ(bytes.size() % 2, 0u);
     std::wstring report((const wchar_t*)bytes.data(), bytes.size() / 2);
@@ -165,10 +254,10 @@ TEST(Stops, InternalErrorWritesTheReportAndEndsWithCodeOne)
 TEST(Stops, InternalErrorWithoutReportShowsOneBox)
 {
     std::wstring dir = scratchFolder(L"internal-error-readonly");
+    std::wstring temp = scratchFolder(L"internal-error-readonly-temp");
     // A folder named like the report keeps the file from being created.
-    CreateDirectoryW((dir + L"AKSFX32.RPT").c_str(), nullptr);
-    std::wstring self = buildProgram(L"stub_units_test.exe");
-    RunResult run = runProgram(self, L" --child=internal-error", defaultAnswer, 30000, dir);
+    CreateDirectoryW((temp + L"AKSFX32.RPT").c_str(), nullptr);
+    RunResult run = runInternalErrorChild("internal-error", dir, temp);
     EXPECT_EQ(run.exitCode, 1u);
     EXPECT_EQ(run.seen.size(), 1u) << narrow(run.describe());
 }
@@ -176,8 +265,7 @@ TEST(Stops, InternalErrorWithoutReportShowsOneBox)
 TEST(Stops, SecondInternalErrorEndsAtOnce)
 {
     std::wstring dir = scratchFolder(L"internal-error-twice");
-    std::wstring self = buildProgram(L"stub_units_test.exe");
-    RunResult run = runProgram(self, L" --child=internal-error-twice", defaultAnswer, 30000, dir);
+    RunResult run = runInternalErrorChild("internal-error-twice", dir, scratchFolder(L"internal-error-twice-temp"));
     EXPECT_EQ(run.exitCode, 1u);
     EXPECT_TRUE(run.seen.empty()) << narrow(run.describe());
 }

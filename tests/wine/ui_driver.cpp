@@ -3,6 +3,7 @@
 #include <tlhelp32.h>
 
 #include <algorithm>
+#include <map>
 #include <set>
 
 bool SeenWindow::hasControl(int id) const
@@ -39,6 +40,14 @@ std::string narrow(const std::wstring& text)
     std::string out(n, '\0');
     WideCharToMultiByte(CP_UTF8, 0, text.c_str(), (int)text.size(), &out[0], n, nullptr, nullptr);
     return out;
+}
+
+int RunResult::processesNamed(const std::wstring& name) const
+{
+    int n = 0;
+    for (const auto& [pid, file] : processes)
+        n += CompareStringOrdinal(file.c_str(), -1, name.c_str(), -1, TRUE) == CSTR_EQUAL;
+    return n;
 }
 
 std::wstring RunResult::describe() const
@@ -102,7 +111,8 @@ SeenWindow read(HWND window, DWORD processId)
     return seen;
 }
 
-std::set<DWORD> processTree(DWORD root)
+// The process and its descendants; their file names go to *names when given.
+std::set<DWORD> processTree(DWORD root, std::map<DWORD, std::wstring>* names = nullptr)
 {
     std::set<DWORD> tree = {root};
     HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
@@ -122,6 +132,10 @@ std::set<DWORD> processTree(DWORD root)
                 grew = true;
             }
     }
+    if (names)
+        for (const auto& e : all)
+            if (tree.count(e.th32ProcessID))
+                (*names)[e.th32ProcessID] = e.szExeFile;
     return tree;
 }
 
@@ -198,15 +212,19 @@ RunResult runProgram(const std::wstring& exe, const std::wstring& args, const An
     std::set<HWND> answered;
     DWORD start = GetTickCount();
     for (;;) {
-        std::set<DWORD> tree = processTree(process.dwProcessId);
+        std::set<DWORD> tree = processTree(process.dwProcessId, &result.processes);
         known.insert(tree.begin(), tree.end());
         WindowSearch search{known, {}};
         EnumWindows(collectTopLevel, reinterpret_cast<LPARAM>(&search));
         for (auto& [window, pid] : search.found) {
             if (answered.count(window))
                 continue;
-            answered.insert(window);
             SeenWindow seen = read(window, pid);
+            // A window counts once it was read whole: still visible afterwards (a window being torn down
+            // is hidden first) and, for a dialog, with its controls. Otherwise look again next round.
+            if (!IsWindowVisible(window) || (seen.className == L"#32770" && seen.controls.empty()))
+                continue;
+            answered.insert(window);
             result.seen.push_back(seen);
             int id = answer(seen, window);
             if (id)

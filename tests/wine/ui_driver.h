@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -35,6 +36,8 @@ struct RunResult {
     DWORD exitCode = 0;
     bool timedOut = false;
     std::vector<SeenWindow> seen;
+    std::map<DWORD, std::wstring> processes; // every process of the tree seen: id and file name
+    int processesNamed(const std::wstring& name) const;
     std::wstring describe() const;
 };
 

@@ -1,0 +1,202 @@
+// The private folder under Wine: the access list a real self-extracting file gives the folder it runs
+// from, and the removal of a folder tree that holds links leading out of it (deleteFolderTree run in this
+// program, on links made on the Linux side by make_link_fixture.sh).
+//
+// What Wine 8 does: it keeps no access list of its own but maps the list to the Unix mode bits and reports
+// one back from them, without the Administrators entry and without the protection flag. A Unix symbolic
+// link to a folder is listed as a folder with FILE_ATTRIBUTE_REPARSE_POINT (reparse tag 0), a link to a
+// file as a plain file, a dangling link not at all; opening either, even with FILE_FLAG_OPEN_REPARSE_POINT,
+// opens the target, so every call (delete, remove, rename) acts on the target and a link cannot be removed.
+#include <gtest/gtest.h>
+
+#include <aclapi.h>
+#include <sddl.h>
+#include <stdio.h>
+
+#include <algorithm>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "launch/relaunch.h"
+#include "test_files.h"
+#include "ui_driver.h"
+
+namespace {
+
+bool runningUnderWine()
+{
+    return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
+}
+
+std::wstring sidText(PSID sid)
+{
+    wchar_t* text = nullptr;
+    if (!ConvertSidToStringSidW(sid, &text))
+        return L"(unreadable SID)";
+    std::wstring result = text;
+    LocalFree(text);
+    return result;
+}
+
+std::wstring currentUserSid()
+{
+    HANDLE token;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
+        return L"";
+    DWORD buffer[64];
+    DWORD size = 0;
+    BOOL ok = GetTokenInformation(token, TokenUser, buffer, sizeof buffer, &size);
+    CloseHandle(token);
+    return ok ? sidText(((TOKEN_USER*)buffer)->User.Sid) : L"";
+}
+
+struct Ace {
+    BYTE type;
+    BYTE flags;
+    ACCESS_MASK mask;
+    std::wstring sid;
+};
+
+struct AccessList {
+    DWORD error = ERROR_SUCCESS;
+    bool present = false;
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    std::vector<Ace> aces;
+    std::string describe() const
+    {
+        char text[64];
+        snprintf(text, sizeof text, "control %#x:", (unsigned)control);
+        std::string out = text;
+        for (const Ace& a : aces) {
+            snprintf(text, sizeof text, " (type %u flags %#x mask %#lx ", a.type, a.flags, (unsigned long)a.mask);
+            out += text + narrow(a.sid) + ")";
+        }
+        return out;
+    }
+};
+
+AccessList accessListOf(const std::wstring& path)
+{
+    AccessList list;
+    PACL dacl = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    list.error = GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                                       &dacl, nullptr, &descriptor);
+    if (list.error != ERROR_SUCCESS)
+        return list;
+    DWORD revision;
+    GetSecurityDescriptorControl(descriptor, &list.control, &revision);
+    list.present = dacl != nullptr;
+    for (DWORD i = 0; dacl && i < dacl->AceCount; i++) {
+        ACE_HEADER* header;
+        if (!GetAce(dacl, i, (void**)&header))
+            continue;
+        // The allowed and denied entries share one layout: header, mask, SID.
+        auto* allowed = (ACCESS_ALLOWED_ACE*)header;
+        list.aces.push_back({header->AceType, header->AceFlags, allowed->Mask, sidText(&allowed->SidStart)});
+    }
+    LocalFree(descriptor);
+    return list;
+}
+
+std::wstring imagePathOf(DWORD pid)
+{
+    HANDLE h = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+    if (!h)
+        return L"";
+    wchar_t path[MAX_PATH];
+    DWORD size = MAX_PATH;
+    std::wstring result = QueryFullProcessImageNameW(h, 0, path, &size) ? path : L"";
+    CloseHandle(h);
+    return result;
+}
+
+TEST(PrivateFolder, OnlyTheUserSystemAndAdministratorsHaveAccess)
+{
+    std::wstring payload = scratchFolder(L"private-acl-payload");
+    writeText(payload + L"readme.txt", "inhoud\r\n");
+    std::wstring exe = scratchFolder(L"private-acl") + L"setup.exe";
+    buildSfx(L"-o " + quote(exe) + L" " + quote(payload));
+
+    std::wstring folder;
+    AccessList list;
+    RunResult run = runProgram(exe, L"", [&](const SeenWindow& w, HWND h) {
+        if (w.hasControl(106)) { // the main dialog: the copy is running from its private folder
+            std::wstring copy = imagePathOf(w.processId);
+            folder = copy.substr(0, copy.rfind(L'\\'));
+            list = accessListOf(folder);
+        }
+        return defaultAnswer(w, h);
+    });
+    ASSERT_FALSE(run.timedOut) << narrow(run.describe());
+    ASSERT_FALSE(folder.empty()) << narrow(run.describe());
+    ASSERT_EQ(list.error, (DWORD)ERROR_SUCCESS) << narrow(folder);
+    ASSERT_TRUE(list.present) << "a folder without an access list is open to everyone";
+
+    const std::wstring user = currentUserSid();
+    const std::set<std::wstring> allowed = {user, L"S-1-5-18", L"S-1-5-32-544"};
+    std::set<std::wstring> seen;
+    for (const Ace& a : list.aces) {
+        SCOPED_TRACE(list.describe());
+        EXPECT_EQ(a.type, ACCESS_ALLOWED_ACE_TYPE);
+        EXPECT_TRUE(allowed.count(a.sid)) << "no access for " << narrow(a.sid);
+        EXPECT_EQ(a.mask, (ACCESS_MASK)FILE_ALL_ACCESS);
+        EXPECT_EQ(a.flags, OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE)
+            << "passed on to what is made inside, and not taken over from the temporary folder";
+        seen.insert(a.sid);
+    }
+    EXPECT_TRUE(seen.count(user)) << list.describe();
+    if (!runningUnderWine()) {
+        // Wine reports the list back from the Unix mode bits: only the user and SYSTEM, never protected.
+        EXPECT_TRUE(list.control & SE_DACL_PROTECTED) << list.describe();
+        EXPECT_EQ(seen, allowed) << list.describe();
+        EXPECT_EQ(list.aces.size(), 3u) << list.describe();
+    }
+}
+
+std::vector<std::wstring> namesIn(const std::wstring& folder)
+{
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW found;
+    HANDLE h = FindFirstFileW((folder + L"*").c_str(), &found);
+    if (h == INVALID_HANDLE_VALUE)
+        return names;
+    do {
+        std::wstring name = found.cFileName;
+        if (name != L"." && name != L"..")
+            names.push_back(name);
+    } while (FindNextFileW(h, &found));
+    FindClose(h);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+TEST(FolderTree, LinksAreRemovedNeverFollowed)
+{
+    const std::wstring root = buildProgram(L"fixtures\\links\\");
+    const std::wstring tree = root + L"tree\\", outside = root + L"outside\\";
+    const std::vector<std::wstring> links = {L"to-empty", L"to-file", L"to-folder"};
+    ASSERT_EQ(namesIn(tree), links) << "the fixture step make_link_fixture.sh has not run";
+    // The ordinary entries beside the links: a read-only file and a folder with a file.
+    writeText(tree + L"plain.txt", "gewoon");
+    writeText(tree + L"read-only.txt", "alleen lezen");
+    ASSERT_TRUE(SetFileAttributesW((tree + L"read-only.txt").c_str(), FILE_ATTRIBUTE_READONLY));
+    ASSERT_TRUE(CreateDirectoryW((tree + L"sub").c_str(), nullptr));
+    writeText(tree + L"sub\\deep.txt", "diep");
+
+    bool removed = deleteFolderTree(tree.c_str());
+
+    for (const wchar_t* kept : {L"full\\a.txt", L"full\\inner\\b.txt", L"full\\inner", L"empty", L"kept.txt"})
+        EXPECT_TRUE(exists(outside + kept)) << "a link's target lost " << narrow(kept);
+    if (runningUnderWine()) {
+        // Wine cannot remove a link by itself: the links stay, and only they.
+        EXPECT_FALSE(removed);
+        EXPECT_EQ(namesIn(tree), links);
+    } else {
+        EXPECT_TRUE(removed);
+        EXPECT_FALSE(exists(tree));
+    }
+}
+
+} // namespace
