@@ -435,6 +435,7 @@ TEST(SpannedSet, DiskPromptsAndTheirAnswers)
             if (w.text == missingText(2))
                 EXPECT_EQ(w.buttons(), (std::vector<int>{IDABORT, IDRETRY, IDIGNORE}));
         }
+        EXPECT_EQ(r.run.exitCode, c.complete ? 0u : 2u) << "Abort and Cancel stop at the user's request";
         if (c.complete) {
             EXPECT_EQ(r.prompts.size(), c.prompts.size()) << describe(r);
             expectExtracted(r);
