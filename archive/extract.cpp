@@ -24,6 +24,9 @@ int extractionRunning;
 int filesExtracted;
 uint32_t crcRegister;
 
+// Bytes of the current entry decoded so far; never more than its header declares.
+static uint32_t entryOutputBytes;
+
 enum : uint32_t { INPUT_PIECE = 2048 };
 
 void crc32Update(const uint8_t* bytes, uint32_t n)
@@ -52,6 +55,20 @@ uint32_t refillInput()
     if (entryEncrypted)
         decryptBuffer(inputBuffer, (uint32_t)count);
     return (uint32_t)count;
+}
+
+[[noreturn]] static void badCrc(uint32_t crc)
+{
+    fatalMessage(formatMessageText(__LINE__, loadText(IDS_BAD_CRC), entryPath, (unsigned long)crc,
+                                   (unsigned long)localHeader.crc32));
+}
+
+void countEntryOutput(uint32_t n)
+{
+    // Data that decodes to more than the declared size is damage, found before it is written.
+    if (n > localHeader.uncompressedSize - entryOutputBytes)
+        badCrc(crcRegister ^ 0xFFFFFFFFu);
+    entryOutputBytes += n;
 }
 
 [[noreturn]] static void decoderOutOfMemory()
@@ -136,6 +153,7 @@ static void decodeEntryData()
     inflateIo.outputCount = 0;
     huffmanOutOfMemory = decoderOutOfMemory;
     crcRegister = 0xFFFFFFFFu;
+    entryOutputBytes = 0;
     createOutputFile();
     if (localHeader.compressedSize != 0) {
         if (localHeader.method == 0) {
@@ -151,6 +169,7 @@ static void decodeEntryData()
     }
     filesExtracted++;
     if (inflateIo.outputCount > 0) {
+        countEntryOutput(inflateIo.outputCount);
         crc32Update(outputBuffer, inflateIo.outputCount);
         checkWrite(_write(outputFile, outputBuffer, inflateIo.outputCount));
         inflateIo.outputCount = 0;
@@ -160,8 +179,7 @@ static void decodeEntryData()
     outputFile = -1;
     uint32_t crc = crcRegister ^ 0xFFFFFFFFu;
     if (crc != localHeader.crc32)
-        fatalMessage(formatMessageText(__LINE__, loadText(IDS_BAD_CRC), entryPath, (unsigned long)crc,
-                                       (unsigned long)localHeader.crc32));
+        badCrc(crc);
 }
 
 void extractEntry()

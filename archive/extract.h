@@ -24,4 +24,8 @@ uint32_t refillInput();
 // Runs the entry's CRC over n output bytes.
 void crc32Update(const uint8_t* bytes, uint32_t n);
 
+// Counts n more output bytes of the entry before they are written; stops the run with the CRC message
+// when they would take the entry past its declared uncompressed size.
+void countEntryOutput(uint32_t n);
+
 #endif

@@ -46,13 +46,22 @@ static wchar_t upper(wchar_t c)
     return (c >= L'a' && c <= L'z') ? (wchar_t)(c - 32) : c;
 }
 
-// Compares the component's base name (up to its first '.') with a device name.
+// The digits Windows reserves after COM and LPT: 0 to 9, and the superscripts one, two and three.
+static bool isPortDigit(wchar_t c)
+{
+    return (c >= L'0' && c <= L'9') || c == 0xB9 || c == 0xB2 || c == 0xB3;
+}
+
+// Compares the component's base name (up to its first '.', trailing blanks dropped, as Windows does when
+// it resolves a device) with a device name.
 static bool isDeviceName(const wchar_t* component, uint32_t length)
 {
     static const wchar_t* const devices[] = {L"CON", L"PRN", L"AUX", L"NUL", L"CONIN$", L"CONOUT$"};
     uint32_t base = 0;
     while (base < length && component[base] != L'.')
         base++;
+    while (base > 0 && component[base - 1] == L' ')
+        base--;
     for (const wchar_t* device : devices) {
         uint32_t k = 0;
         while (k < base && device[k] && upper(component[k]) == device[k])
@@ -63,7 +72,7 @@ static bool isDeviceName(const wchar_t* component, uint32_t length)
     if (base == 4) {
         wchar_t a = upper(component[0]), b = upper(component[1]), c = upper(component[2]), d = component[3];
         bool com = a == L'C' && b == L'O' && c == L'M', lpt = a == L'L' && b == L'P' && c == L'T';
-        if ((com || lpt) && d >= L'1' && d <= L'9')
+        if ((com || lpt) && isPortDigit(d))
             return true;
     }
     return false;
@@ -77,6 +86,9 @@ static bool componentIsSafe(const wchar_t* component, uint32_t length)
     for (uint32_t i = 0; i < length; i++) {
         wchar_t c = component[i];
         if (c < 0x20 || c == L':' || c == L'<' || c == L'>' || c == L'"' || c == L'|' || c == L'?' || c == L'*')
+            return false;
+        // What a name that is no valid UTF-8 decodes to: such a name is not what its maker wrote.
+        if (c == 0xFFFD)
             return false;
         if (c != L'.' && c != L' ')
             onlyDots = false;

@@ -9,8 +9,10 @@
 //   - an empty component (two separators in a row, so no UNC path either), except the final one of a
 //     folder entry;
 //   - a component that ends in '.' or ' ' (the system would silently drop them);
-//   - a device name (CON, PRN, AUX, NUL, COM1-9, LPT1-9, CONIN$, CONOUT$), with or without extension;
-//   - control characters and < > " | ? *.
+//   - a device name (CON, PRN, AUX, NUL, COM0-9, LPT0-9, CONIN$, CONOUT$; the superscripts 1, 2 and 3
+//     count as digits), with or without extension, also with blanks before the extension ("CON .txt");
+//   - control characters and < > " | ? *;
+//   - U+FFFD, the replacement character that a name which is no valid UTF-8 decodes to.
 // The same rule applies to file and folder entries, and the building tool refuses such names too.
 #ifndef AKSFX_PATH_RULES_H
 #define AKSFX_PATH_RULES_H

@@ -100,6 +100,7 @@ void checkWrite(int result)
 void flushOutputBuffer()
 {
     uint32_t n = inflateIo.outputCount;
+    countEntryOutput(n);
     progressStep(n);
     crc32Update(outputBuffer, n);
     checkWrite(_write(outputFile, outputBuffer, n));

@@ -132,7 +132,20 @@ TEST(EntryNames, HostileNamesAreRefused)
         {L"what?", false},
         {L"tab\there", false},
         {L"pipe|x", false},
-        {L"\uFFFD", true},         // what a malformed UTF-8 byte becomes: an ordinary character
+        {L"\uFFFD", false},        // what a malformed UTF-8 byte becomes: the name cannot be what was meant
+        {L"a\uFFFDb.txt", false},
+        {L"CON .txt", false},       // Windows drops blanks before the extension of a device name
+        {L"NUL  .txt", false},
+        {L"COM1 .txt", false},
+        {L"LPT1 .x", false},
+        {L"CONOUT$ .x", false},
+        {L"COM\u00B9", false},      // superscript digits count as digits
+        {L"LPT\u00B2.txt", false},
+        {L"com\u00B3", false},
+        {L"COM\u2074", true},       // superscript four does not
+        {L"lpt0.log", false},
+        {L"CONSOLE .txt", true},
+        {L" CON.txt", true},        // only trailing blanks of the base name are dropped
     };
     for (const Case& c : cases)
         EXPECT_EQ(entryNameIsSafe(c.name), c.safe) << "case " << (&c - cases);

@@ -313,7 +313,14 @@ std::string readText(const std::wstring& path)
     return std::string(bytes.begin(), bytes.end());
 }
 
-std::wstring widen(const std::string& s) { return std::wstring(s.begin(), s.end()); }
+// A UTF-8 name as the system decodes it (bytes that are no UTF-8 become U+FFFD).
+std::wstring widen(const std::string& s)
+{
+    std::wstring out(s.size() + 1, L'\0');
+    int n = MultiByteToWideChar(CP_UTF8, 0, s.data(), (int)s.size(), &out[0], (int)out.size());
+    out.resize(n > 0 ? n : 0);
+    return out;
+}
 
 const std::wstring kBadHeader = L"Ongeldige ZIP-header. Mogelijke oorzaak: bestandsoverdrachtfout.";
 const std::wstring kNameTooLong = L"Zip file bevat bestandsnamen die langer zijn dan toegestaan\ndoor Windows. "
@@ -327,6 +334,17 @@ std::wstring crcMessage(const std::wstring& path, uint32_t computed, uint32_t st
              L"bestandsoverdrachtfout.",
              path.c_str(), (unsigned long)computed, (unsigned long)stored);
     return text;
+}
+
+// A deflate stream of one final stored block (BFINAL 1, BTYPE 00) of n copies of c: LEN, NLEN, the bytes.
+std::string storedDeflateStream(uint16_t n, char c)
+{
+    std::string stream = "\x01";
+    for (uint16_t v : {n, (uint16_t)~n}) {
+        stream += (char)(v & 0xFF);
+        stream += (char)(v >> 8);
+    }
+    return stream + std::string(n, c);
 }
 
 TEST(HandMade, RecordsAndDamage)
@@ -420,6 +438,24 @@ TEST(HandMade, RecordsAndDamage)
          },
          crcMessage(L"%Ta.txt", crc32Of("eerste"), crc32Of("eerste") ^ 0x80000001), {{L"a.txt", "eerste"}},
          {L"b.txt"}},
+        {"stored data longer than the declared size: nothing past it is written",
+         [](RawZip& z) {
+             RawZip::Entry e = entry("a.txt", std::string(5000, 'x'));
+             e.uncompressed = 100;
+             z.local(e);
+             z.local(entry("b.txt", "tweede"));
+             z.end();
+         },
+         crcMessage(L"%Ta.txt", crc32Of(""), crc32Of(std::string(5000, 'x'))), {{L"a.txt", ""}}, {L"b.txt"}},
+        {"deflate stream that inflates past the declared size",
+         [](RawZip& z) {
+             RawZip::Entry e = entry("bom.bin", storedDeflateStream(5000, 'y'));
+             e.method = 8;
+             e.uncompressed = 10;
+             z.local(e);
+             z.end();
+         },
+         crcMessage(L"%Tbom.bin", crc32Of(""), crc32Of(storedDeflateStream(5000, 'y'))), {{L"bom.bin", ""}}, {}},
         {"unsupported method",
          [](RawZip& z) {
              z.local(entry("a.txt", "eerste"));
@@ -503,7 +539,8 @@ TEST(HandMade, HostileNamesStopTheRunAndWriteNothingOutside)
     const char* names[] = {
         "../evil.txt", "sub/../../evil.txt", "..\\evil.txt", "../evil/", "C:evil.txt", "C:/evil.txt",
         "//server/share/evil.txt", "sub//evil.txt", "evil.txt:stroom", "CON", "aux.txt", "sub/nul",
-        "evil.txt.", "evil.txt ", "... /evil.txt", "evil?.txt",
+        "evil.txt.", "evil.txt ", "... /evil.txt", "evil?.txt", "CON .txt", "COM\xC2\xB9", "LPT\xC2\xB2.txt",
+        "bad\xC3(.txt", "\xFF\xFE.txt",
     };
     int n = 0;
     for (const char* name : names) {
