@@ -22,6 +22,7 @@
 
 int extractionRunning;
 int filesExtracted;
+int filesSkipped;
 uint32_t crcRegister;
 
 // Bytes of the current entry decoded so far; never more than its header declares.
@@ -195,6 +196,7 @@ void extractEntry()
         buildOutputPath();
         createFolders();
         if (!confirmOverwrite()) {
+            filesSkipped++;
             passOverEntryData();
         } else {
             if (entryEncrypted && !checkEncryptionHeader())
@@ -226,6 +228,7 @@ static void runWalk()
 ExtractStatus extractAll()
 {
     extractionRunning = 1;
+    filesSkipped = 0;
     runOutcome = OUTCOME_SUCCESS;
     volatile ExtractStatus status = EXTRACT_DONE;
     // A stop returns here with its value: 1 from an overwrite question, 2 otherwise (the stop itself

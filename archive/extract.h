@@ -12,6 +12,7 @@ enum ExtractStatus : int {
 
 extern int extractionRunning;
 extern int filesExtracted;
+extern int filesSkipped; // entries kept at the overwrite question (No) in this run
 extern uint32_t crcRegister;
 
 ExtractStatus extractAll();

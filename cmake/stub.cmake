@@ -12,6 +12,7 @@ add_library(aksfx_stub_lib STATIC
   archive/progress.cpp
   decode/password.cpp
   launch/relaunch.cpp
+  launch/run_after.cpp
   launch/archiver.cpp
   ui/main_dialog.cpp
   ui/meter.cpp

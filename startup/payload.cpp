@@ -108,6 +108,7 @@ void readSfxHeader()
             copyText(startupText, STARTUP_TEXT_UNITS, texts.startupText);
     }
     copyText(headerCaption, CAPTION_UNITS, texts.caption);
+    copyText(runCommand, RUN_COMMAND_UNITS, texts.runCommand);
     copyText(infoText, INFO_TEXT_UNITS, texts.infoText);
 }
 

@@ -76,6 +76,18 @@ static bool takeText(const uint8_t* data, uint32_t units, uint32_t* pos, wchar_t
     return true;
 }
 
+// Text 2, which only files that start a program after extraction use: a text too long for its buffer is
+// passed over (it is then empty), not damage, since files made without that option never read it.
+static bool takeRunCommand(const uint8_t* data, uint32_t units, uint32_t* pos, SfxTexts* out)
+{
+    uint32_t start = *pos;
+    if (takeText(data, units, pos, out->runCommand, RUN_COMMAND_UNITS))
+        return true;
+    *pos = start;
+    out->runCommand[0] = 0;
+    return takeText(data, units, pos, nullptr, 0);
+}
+
 bool parseSfxHeader(const uint8_t* data, uint32_t length, bool hasCaption, SfxTexts* out)
 {
     memset(out, 0, sizeof *out);
@@ -84,8 +96,7 @@ bool parseSfxHeader(const uint8_t* data, uint32_t length, bool hasCaption, SfxTe
     uint32_t units = length / 2;
     uint32_t pos = 0;
     wchar_t caption[CAPTION_UNITS];
-    bool ok = takeText(data, units, &pos, out->targetFolder, PATH_UNITS)
-              && takeText(data, units, &pos, nullptr, 0)
+    bool ok = takeText(data, units, &pos, out->targetFolder, PATH_UNITS) && takeRunCommand(data, units, &pos, out)
               && takeText(data, units, &pos, out->startupText, STARTUP_TEXT_UNITS)
               && takeText(data, units, &pos, caption, CAPTION_UNITS)
               && takeText(data, units, &pos, out->infoText, INFO_TEXT_UNITS);

@@ -61,6 +61,8 @@ enum : uint32_t {
     SFXF_SETUP_TITLE = 0x40000,
     SFXF_STARTUP_ASK = 0x80000,
     SFXF_STARTUP_OKCANCEL = 0x100000,
+    SFXF_RUN_AFTER = 0x1000000, // start the program of header text 2 after a complete run
+    SFXF_RUN_WAIT = 0x2000000,  // with SFXF_RUN_AFTER: wait for it; its exit code becomes the stub's
 };
 
 // Offsets inside the PE headers that the checks rely on.
@@ -78,6 +80,7 @@ enum : uint32_t {
     CAPTION_UNITS = 65,
     INFO_TEXT_UNITS = 512,
     MESSAGE_TEXT_UNITS = 500,
+    RUN_COMMAND_UNITS = 520,
 };
 
 inline uint32_t readLe32(const uint8_t* p)
@@ -103,6 +106,7 @@ bool computeHeaderCrc(const uint8_t* data, uint32_t length, const uint8_t signat
 // The five texts of an SfxHeader, already limited to their buffers.
 struct SfxTexts {
     wchar_t targetFolder[PATH_UNITS];
+    wchar_t runCommand[RUN_COMMAND_UNITS]; // text 2; empty when it does not fit (only read with SFXF_RUN_AFTER)
     wchar_t startupText[STARTUP_TEXT_UNITS];
     wchar_t caption[CAPTION_UNITS];
     wchar_t infoText[INFO_TEXT_UNITS];

@@ -9,6 +9,7 @@
 #include "../archive/path_rules.h"
 #include "../decode/password.h"
 #include "../launch/relaunch.h"
+#include "../launch/run_after.h"
 #include "../ui/main_dialog.h"
 #include "../ui/meter.h"
 #include "command_line.h"
@@ -32,12 +33,14 @@ wchar_t headerCaption[CAPTION_UNITS];
 wchar_t infoText[INFO_TEXT_UNITS];
 wchar_t messageText[MESSAGE_TEXT_UNITS];
 wchar_t* startupText;
+wchar_t runCommand[RUN_COMMAND_UNITS];
 
 HWND parentWindow;
 HWND mainDialogWindow;
 int automaticMode;
 int overwriteWithoutAsking;
 int entryEncrypted;
+int programAfterRun;
 
 enum : int { MAIN_DIALOG = 100 };
 
@@ -183,5 +186,7 @@ int runStub(wchar_t* commandLine)
 
     DialogBoxParamW(instanceHandle, MAKEINTRESOURCEW(MAIN_DIALOG), parentWindow, mainDialogProc, 0);
     releaseWorkState();
+    if (programAfterRun)
+        return startProgramAfterRun();
     return runOutcome;
 }

@@ -20,12 +20,14 @@ extern wchar_t headerCaption[CAPTION_UNITS];
 extern wchar_t infoText[INFO_TEXT_UNITS];
 extern wchar_t messageText[MESSAGE_TEXT_UNITS];
 extern wchar_t* startupText; // null when the header has no start-up message
+extern wchar_t runCommand[RUN_COMMAND_UNITS]; // the program to start after a complete run (SFXF_RUN_AFTER)
 
 extern HWND parentWindow;
 extern HWND mainDialogWindow;
 extern int automaticMode;
 extern int overwriteWithoutAsking;
 extern int entryEncrypted;
+extern int programAfterRun; // set when the dialog ends after a run that is to start the program
 
 // Reads the AUTO/NOAUTO switch; sets automaticMode and targetFolder. Changes commandLine in place.
 void parseAutoSwitch(wchar_t* commandLine);

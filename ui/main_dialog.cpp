@@ -155,7 +155,12 @@ static BOOL startExtraction(HWND window)
         SetDlgItemTextW(window, STATUS_LINE, messageText);
         if (!automaticMode)
             MessageBoxW(mainDialogWindow, messageText, loadText(IDS_CAPTION), MB_OK);
-        else
+        // The program starts once the dialog has closed, and only when every entry was written: one kept
+        // at the overwrite question may be another version than the program expects.
+        programAfterRun = (parameterBlock.flags & SFXF_RUN_AFTER) && filesSkipped == 0;
+        if (programAfterRun)
+            EndDialog(window, 1);
+        else if (automaticMode)
             PostMessageW(window, WM_COMMAND, IDCANCEL, 0);
     }
     EnableWindow(unzip, TRUE);

@@ -133,10 +133,11 @@ std::vector<uint8_t> header(const std::vector<std::u16string>& texts)
 
 TEST(SfxHeader, FiveTextsGoToTheirBuffers)
 {
-    auto h = header({u"C:\\Doel\\", u"skipped", u"Welkom", u"Titel", u"-win32 -auto"});
+    auto h = header({u"C:\\Doel\\", u"setup.exe /q", u"Welkom", u"Titel", u"-win32 -auto"});
     SfxTexts texts;
     ASSERT_TRUE(parseSfxHeader(h.data(), (uint32_t)h.size(), true, &texts));
     EXPECT_STREQ(texts.targetFolder, L"C:\\Doel\\");
+    EXPECT_STREQ(texts.runCommand, L"setup.exe /q");
     EXPECT_STREQ(texts.startupText, L"Welkom");
     EXPECT_STREQ(texts.caption, L"Titel");
     EXPECT_STREQ(texts.infoText, L"-win32 -auto");
@@ -162,6 +163,9 @@ TEST(SfxHeader, LimitsOfTheBuffers)
         {"info of 512", {u"", u"", u"", u"", std::u16string(512, u'i')}, false},
         {"four texts only", {u"a", u"b", u"c", u"d"}, false},
         {"over 2512 bytes", {u"", std::u16string(1300, u'x'), u"", u"", u""}, false},
+        // Text 2 is read only by files that start a program: one too long for its buffer is passed over.
+        {"run command of 519", {u"", std::u16string(519, u'r'), u"", u"", u""}, true},
+        {"run command of 1200", {u"", std::u16string(1200, u'r'), u"", u"", u""}, true},
     };
     for (const Case& c : cases) {
         auto h = header(c.texts);
@@ -170,6 +174,8 @@ TEST(SfxHeader, LimitsOfTheBuffers)
         if (!c.ok) {
             EXPECT_STREQ(texts.targetFolder, L"") << c.what;
         }
+        EXPECT_EQ(wcslen(texts.runCommand), c.ok && c.texts[1].size() < RUN_COMMAND_UNITS ? c.texts[1].size() : 0u)
+            << c.what;
     }
 }
 
