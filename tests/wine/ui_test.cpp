@@ -351,7 +351,7 @@ std::vector<MeterSighting> watchMeter(const std::wstring& exe, const std::wstrin
             post(main, IDCANCEL);
         }
         return defaultAnswer(w, h);
-    });
+    }, 180000); // a safety net only: writing 96 MiB on a loaded machine takes its time
     EXPECT_FALSE(run.timedOut) << narrow(run.describe());
     EXPECT_EQ(readText(target + L"c.txt"), "laatste");
     return seen;
