@@ -82,7 +82,7 @@ static void checkName(const std::string& name)
 {
     std::string problem = checkEntryName(name, isAscii(name) ? 0 : ZIP_FLAG_UTF8);
     if (!problem.empty())
-        throw BuildError("\"" + name + "\": " + problem);
+        throw BuildError(quotedForMessage(name) + ": " + problem);
 }
 
 // Adds the items of one folder (prefix: its name inside the archive, empty or ending in '/').

@@ -51,10 +51,16 @@ static FILE* openFile(const fs::path& path, const char* mode)
 
 std::vector<uint8_t> readWholeFile(const fs::path& path)
 {
+    // Room for the whole file at once: growing the buffer step by step would hold up to three times its
+    // size while the last step copies.
+    std::vector<uint8_t> bytes;
+    std::error_code error;
+    uintmax_t expected = fs::file_size(path, error);
+    if (!error && expected < bytes.max_size())
+        bytes.reserve((size_t)expected);
     FILE* f = openFile(path, READ_MODE);
     if (!f)
         throw BuildError("cannot read " + pathToUtf8(path) + ": " + reasonText());
-    std::vector<uint8_t> bytes;
     uint8_t chunk[65536];
     size_t n;
     while ((n = fread(chunk, 1, sizeof chunk, f)) > 0)

@@ -1,5 +1,7 @@
 #include "unicode_text.h"
 
+#include <stdio.h>
+
 bool utf8ToUtf16(const std::string& text, std::u16string* out)
 {
     out->clear();
@@ -109,4 +111,40 @@ bool isAscii(const std::string& text)
         if ((uint8_t)ch >= 0x80)
             return false;
     return true;
+}
+
+std::string quotedForMessage(const std::string& text)
+{
+    enum : size_t { SHOWN_CHARACTERS = 300 };
+    auto escaped = [](const char* format, uint32_t value) {
+        char code[12];
+        snprintf(code, sizeof code, format, value);
+        return std::string(code);
+    };
+    std::string out = "\"";
+    std::u16string units;
+    bool cut;
+    if (!utf8ToUtf16(text, &units)) {
+        for (size_t i = 0; i < text.size() && i < SHOWN_CHARACTERS; i++) {
+            uint8_t c = (uint8_t)text[i];
+            out += c < 0x20 || c >= 0x7F ? escaped("\\x%02X", c) : std::string(1, (char)c);
+        }
+        cut = text.size() > SHOWN_CHARACTERS;
+    } else {
+        size_t i = 0;
+        for (; i < units.size() && i < SHOWN_CHARACTERS; i++) {
+            char16_t c = units[i];
+            if (c < 0x20 || (c >= 0x7F && c <= 0x9F))
+                out += escaped("\\x%02X", c);
+            else if (c == 0x2028 || c == 0x2029)
+                out += escaped("\\u%04X", c);
+            else if (c >= 0xD800 && c <= 0xDBFF) // valid UTF-8 gave a whole pair
+                out += utf16ToUtf8(units.substr(i++, 2));
+            else
+                out += utf16ToUtf8(std::u16string(1, c));
+        }
+        cut = i < units.size();
+    }
+    out += cut ? "...\"" : "\"";
+    return out;
 }

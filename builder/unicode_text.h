@@ -16,6 +16,12 @@ std::string utf16ToUtf8(const std::u16string& text);
 // Decodes code page 437 bytes (every byte is one character of the Basic Multilingual Plane).
 std::u16string cp437ToUtf16(const std::string& bytes);
 
+// Text from a file (an entry name) in double quotes for a one-line message: control characters (C0,
+// DEL, C1) and the line and paragraph separators become \xNN or \uNNNN, as does every byte of text
+// that is not valid UTF-8 from 0x80 up; more than 300 characters (longer than any name the stub takes)
+// are cut to 300 and "...".
+std::string quotedForMessage(const std::string& text);
+
 // True when every byte is below 0x80.
 bool isAscii(const std::string& text);
 

@@ -76,12 +76,13 @@ std::vector<uint8_t> centralHeaderRecord(const ZipEntry& e, uint16_t diskStart, 
     return h;
 }
 
-std::vector<uint8_t> writeZip(const ZipArchive& archive, uint32_t base, uint32_t* endRecordPos)
+void appendZip(const ZipArchive& archive, uint32_t base, std::vector<uint8_t>& out, uint32_t* endRecordPos)
 {
-    std::vector<uint8_t> out;
+    const size_t start = out.size();
+    auto position = [&]() { return base + (uint32_t)(out.size() - start); };
     std::vector<uint32_t> localOffsets;
     for (const ZipEntry& e : archive.entries) {
-        localOffsets.push_back(base + (uint32_t)out.size());
+        localOffsets.push_back(position());
         std::vector<uint8_t> header = localHeaderRecord(e);
         out.insert(out.end(), header.begin(), header.end());
         out.insert(out.end(), e.data.begin(), e.data.end());
@@ -90,23 +91,44 @@ std::vector<uint8_t> writeZip(const ZipArchive& archive, uint32_t base, uint32_t
             out.insert(out.end(), descriptor.begin(), descriptor.end());
         }
     }
-    uint32_t centralStart = (uint32_t)out.size();
+    const uint32_t centralStart = position();
     for (size_t index : archive.centralOrder) {
         std::vector<uint8_t> header = centralHeaderRecord(archive.entries[index], 0, localOffsets[index]);
         out.insert(out.end(), header.begin(), header.end());
     }
-    uint32_t centralSize = (uint32_t)out.size() - centralStart;
-    *endRecordPos = (uint32_t)out.size();
+    const uint32_t centralSize = position() - centralStart;
+    *endRecordPos = (uint32_t)(out.size() - start);
     putLe32(out, ZIP_END_SIGNATURE);
     putLe16(out, 0); // this disk
     putLe16(out, 0); // disk of the central directory
     putLe16(out, (uint32_t)archive.centralOrder.size());
     putLe16(out, (uint32_t)archive.centralOrder.size());
     putLe32(out, centralSize);
-    putLe32(out, base + centralStart);
+    putLe32(out, centralStart);
     putLe16(out, (uint32_t)archive.comment.size());
     putBytes(out, archive.comment);
+}
+
+std::vector<uint8_t> writeZip(const ZipArchive& archive, uint32_t base, uint32_t* endRecordPos)
+{
+    std::vector<uint8_t> out;
+    out.reserve((size_t)zipSize(archive));
+    appendZip(archive, base, out, endRecordPos);
     return out;
+}
+
+uint64_t zipSize(const ZipArchive& archive)
+{
+    uint64_t size = ZIP_END_RECORD_SIZE + archive.comment.size();
+    for (const ZipEntry& e : archive.entries) {
+        size += ZIP_LOCAL_HEADER_SIZE + e.name.size() + e.localExtra.size() + e.data.size();
+        size += (e.flags & ZIP_FLAG_DESCRIPTOR) ? (uint32_t)ZIP_DESCRIPTOR_SIZE : 0u;
+    }
+    for (size_t index : archive.centralOrder) {
+        const ZipEntry& e = archive.entries[index];
+        size += ZIP_CENTRAL_HEADER_SIZE + e.name.size() + e.centralExtra.size() + e.comment.size();
+    }
+    return size;
 }
 
 std::string checkEntryName(const std::string& name, uint16_t flags)
@@ -127,6 +149,11 @@ std::string checkEntryName(const std::string& name, uint16_t flags)
         return "name could reach outside the target folder or name a device (.., drive, ':', device name, "
                "trailing dot or blank)";
     return std::string();
+}
+
+bool isFolderEntryName(const std::string& name)
+{
+    return !name.empty() && (name.back() == '/' || name.back() == '\\');
 }
 
 uint64_t totalUncompressedSize(const ZipArchive& archive)

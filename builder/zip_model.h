@@ -91,10 +91,17 @@ std::vector<uint8_t> centralHeaderRecord(const ZipEntry& e, uint16_t diskStart, 
 // and the end record, all offsets counted from base. endRecordPos receives the end record's position
 // within the result (not counting base).
 std::vector<uint8_t> writeZip(const ZipArchive& archive, uint32_t base, uint32_t* endRecordPos);
+// The same bytes appended to out (endRecordPos counts from where they begin), and their number.
+void appendZip(const ZipArchive& archive, uint32_t base, std::vector<uint8_t>& out, uint32_t* endRecordPos);
+uint64_t zipSize(const ZipArchive& archive);
 
 // Checks a stored name against the stub's limits; returns an empty string when it is fine, otherwise
 // the reason. Names with bit 11 are UTF-8 (malformed UTF-8 is refused), others code page 437.
 std::string checkEntryName(const std::string& name, uint16_t flags);
+
+// True for the name of a folder entry: it ends in a separator ('/', or '\\' as some producers write it),
+// which is how the stub tells folders from files.
+bool isFolderEntryName(const std::string& name);
 
 // Sum of the uncompressed sizes (the meter's 100 % mark).
 uint64_t totalUncompressedSize(const ZipArchive& archive);

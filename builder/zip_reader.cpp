@@ -1,17 +1,26 @@
 #include "zip_reader.h"
 
-#include "unicode_text.h"
+#include <stdio.h>
 
 #include <algorithm>
 
 #include "../startup/payload_format.h"
 #include "build_error.h"
+#include "unicode_text.h"
+#include "zip_data_check.h"
+
+enum : uint32_t {
+    ENCRYPTION_HEADER_SIZE = 12,
+    UNSIGNED_DESCRIPTOR_SIZE = 12, // CRC and sizes without the optional signature
+};
+
+static const std::string MALFORMED = "malformed ZIP archive: ";
 
 // Every position and length taken from the archive goes through here before it is used.
 static void requireInside(size_t size, uint64_t offset, uint64_t length, const char* what)
 {
     if (offset > size || length > size - offset)
-        throw BuildError(std::string("malformed ZIP archive: ") + what + " runs past the end of the file");
+        throw BuildError(MALFORMED + what + " runs past the end of the file");
 }
 
 static std::string bytesAt(const std::vector<uint8_t>& b, size_t offset, size_t length)
@@ -19,9 +28,17 @@ static std::string bytesAt(const std::vector<uint8_t>& b, size_t offset, size_t 
     return std::string(b.begin() + offset, b.begin() + offset + length);
 }
 
+// Names come from the file: they may hold line breaks and other control characters.
 static std::string quoted(const std::string& name)
 {
-    return "\"" + name + "\"";
+    return quotedForMessage(name);
+}
+
+static std::string hex32(uint32_t value)
+{
+    char text[16];
+    snprintf(text, sizeof text, "%08X", value);
+    return text;
 }
 
 // Position of the end record: the last signature whose comment fits inside the file.
@@ -41,11 +58,15 @@ static size_t findEndRecord(const std::vector<uint8_t>& b)
     throw BuildError("not a ZIP archive (no end of central directory record)");
 }
 
+// One entry as the central directory and its local header describe it, before any of its data is read.
 struct FoundEntry {
-    ZipEntry entry;
+    ZipEntry entry;          // all but the data
+    std::string storedName;  // the central header's name bytes, before any conversion
     size_t centralIndex;
-    uint64_t localOffset; // corrected for a prefix
-    uint64_t dataEnd;
+    uint32_t compressedSize;
+    uint64_t localOffset;    // corrected for a prefix
+    uint64_t dataStart;
+    uint64_t recordEnd;      // the entry takes [localOffset, recordEnd): header, name, extra, data, descriptor
 };
 
 static void checkEntryFields(const ZipEntry& e, uint32_t compressedSize, uint32_t localOffset, uint16_t diskStart)
@@ -67,11 +88,177 @@ static void checkEntryFields(const ZipEntry& e, uint32_t compressedSize, uint32_
                          + " is not supported, only stored and deflated (entry " + name + ")");
     if (compressedSize >= ZIP_SIZE_LIMIT || e.uncompressedSize >= ZIP_SIZE_LIMIT)
         throw BuildError("entry " + name + " is 2 GiB or larger");
-    if ((e.flags & ZIP_FLAG_ENCRYPTED) && compressedSize < 12)
-        throw BuildError("malformed ZIP archive: encrypted entry " + name + " is shorter than its encryption header");
+    if ((e.flags & ZIP_FLAG_ENCRYPTED) && compressedSize < ENCRYPTION_HEADER_SIZE)
+        throw BuildError(MALFORMED + "encrypted entry " + name + " is shorter than its encryption header");
+    // The stub steps over a folder's data only when its uncompressed size is 0; otherwise it would read
+    // that data as the next record.
+    if (isFolderEntryName(e.name) && e.uncompressedSize != 0)
+        throw BuildError(MALFORMED + "folder entry " + name + " declares " + std::to_string(e.uncompressedSize)
+                         + " bytes of contents");
     std::string nameProblem = checkEntryName(e.name, e.flags);
     if (!nameProblem.empty())
         throw BuildError("entry " + name + ": " + nameProblem);
+}
+
+// Reads central header number index at p (within the central directory, which ends at centralEnd) and
+// returns the position after it.
+static uint64_t readCentralHeader(const std::vector<uint8_t>& b, uint64_t p, uint64_t centralEnd, size_t index,
+                                  FoundEntry* f)
+{
+    requireInside(centralEnd, p, ZIP_CENTRAL_HEADER_SIZE, "a central directory header");
+    const uint8_t* c = &b[p];
+    if (readLe32(c) != ZIP_CENTRAL_SIGNATURE)
+        throw BuildError(MALFORMED + "central directory header " + std::to_string(index + 1) + " is damaged");
+    ZipEntry& e = f->entry;
+    e.versionMadeBy = readLe16(c + 4);
+    e.versionNeeded = readLe16(c + 6);
+    e.flags = readLe16(c + 8);
+    e.method = readLe16(c + 10);
+    e.time = readLe16(c + 12);
+    e.date = readLe16(c + 14);
+    e.crc = readLe32(c + 16);
+    f->compressedSize = readLe32(c + 20);
+    e.uncompressedSize = readLe32(c + 24);
+    uint16_t nameLength = readLe16(c + 28);
+    uint16_t extraLength = readLe16(c + 30);
+    uint16_t commentLength = readLe16(c + 32);
+    uint16_t diskStart = readLe16(c + 34);
+    e.internalAttributes = readLe16(c + 36);
+    e.externalAttributes = readLe32(c + 38);
+    uint32_t localOffset = readLe32(c + 42);
+    requireInside(centralEnd, p + ZIP_CENTRAL_HEADER_SIZE, (uint64_t)nameLength + extraLength + commentLength,
+                  "a central directory header");
+    size_t q = (size_t)p + ZIP_CENTRAL_HEADER_SIZE;
+    f->storedName = bytesAt(b, q, nameLength);
+    e.name = f->storedName;
+    e.centralExtra = bytesAt(b, q + nameLength, extraLength);
+    e.comment = bytesAt(b, q + nameLength + extraLength, commentLength);
+
+    // The stub reads every name as UTF-8. Without the UTF-8 flag a name may still be UTF-8 (Info-ZIP on
+    // Unix writes it so) or be in the old DOS code page: a name that is not valid UTF-8 is taken as the
+    // code page and stored as UTF-8. Either way the flag is set, for other tools.
+    if (!(e.flags & ZIP_FLAG_UTF8) && !isAscii(e.name)) {
+        std::u16string units;
+        if (!utf8ToUtf16(e.name, &units))
+            e.name = utf16ToUtf8(cp437ToUtf16(e.name));
+        e.flags |= ZIP_FLAG_UTF8;
+    }
+    checkEntryFields(e, f->compressedSize, localOffset, diskStart);
+    f->centralIndex = index;
+    f->localOffset = localOffset;
+    return q + nameLength + extraLength + commentLength;
+}
+
+// Length of the data descriptor after the data of a bit-3 entry: 16 bytes with its signature or 12
+// without, whichever carries the central directory's CRC and sizes. It must end by limit.
+static uint64_t descriptorLength(const std::vector<uint8_t>& b, const FoundEntry& f, uint64_t dataEnd, uint64_t limit)
+{
+    const ZipEntry& e = f.entry;
+    auto carries = [&](uint64_t at) {
+        const uint8_t* d = &b[at];
+        return readLe32(d) == e.crc && readLe32(d + 4) == f.compressedSize && readLe32(d + 8) == e.uncompressedSize;
+    };
+    if (dataEnd + ZIP_DESCRIPTOR_SIZE <= limit && readLe32(&b[dataEnd]) == ZIP_DESCRIPTOR_SIGNATURE
+        && carries(dataEnd + 4))
+        return ZIP_DESCRIPTOR_SIZE;
+    if (dataEnd + UNSIGNED_DESCRIPTOR_SIZE <= limit && carries(dataEnd))
+        return UNSIGNED_DESCRIPTOR_SIZE;
+    throw BuildError(MALFORMED + "the data descriptor of entry " + quoted(e.name)
+                     + " is missing or disagrees with the central directory");
+}
+
+// Reads the local header of an entry found in the central directory and works out the bytes the entry
+// takes; everything must lie before the central directory (which starts at centralStart). Reads no data.
+static void readLocalRecord(const std::vector<uint8_t>& b, uint64_t centralStart, FoundEntry* f)
+{
+    ZipEntry& e = f->entry;
+    const std::string name = quoted(e.name);
+    requireInside(b.size(), f->localOffset, ZIP_LOCAL_HEADER_SIZE, "a local header");
+    const uint8_t* l = &b[f->localOffset];
+    if (readLe32(l) != ZIP_LOCAL_SIGNATURE)
+        throw BuildError(MALFORMED + "no local header for entry " + name);
+    const std::string disagrees = MALFORMED + "local header of entry " + name + " disagrees with the central directory";
+    if (readLe16(l + 8) != e.method)
+        throw BuildError(disagrees + " on the method");
+    if ((readLe16(l + 6) ^ e.flags) & (ZIP_FLAG_ENCRYPTED | ZIP_FLAG_DESCRIPTOR))
+        throw BuildError(disagrees + " on encryption or the data descriptor");
+    // Without bit 3 the local header carries the CRC and sizes; with it they are in the descriptor, and the
+    // local header holds zeros (or, from some producers, the same values).
+    const bool streamed = (e.flags & ZIP_FLAG_DESCRIPTOR) != 0;
+    const uint32_t local[3] = {readLe32(l + 14), readLe32(l + 18), readLe32(l + 22)};
+    const uint32_t central[3] = {e.crc, f->compressedSize, e.uncompressedSize};
+    for (int i = 0; i < 3; i++)
+        if (local[i] != central[i] && !(streamed && local[i] == 0))
+            throw BuildError(disagrees + " on the CRC or the sizes");
+    uint16_t localNameLength = readLe16(l + 26);
+    uint16_t localExtraLength = readLe16(l + 28);
+    requireInside(b.size(), f->localOffset + ZIP_LOCAL_HEADER_SIZE, (uint64_t)localNameLength + localExtraLength,
+                  "a local header");
+    // Tools that walk local headers would show this name: it must be the one that was checked.
+    if (bytesAt(b, (size_t)f->localOffset + ZIP_LOCAL_HEADER_SIZE, localNameLength) != f->storedName)
+        throw BuildError(disagrees + " on the name");
+    f->dataStart = f->localOffset + ZIP_LOCAL_HEADER_SIZE + localNameLength + localExtraLength;
+    e.localExtra = bytesAt(b, (size_t)(f->dataStart - localExtraLength), localExtraLength);
+    requireInside(b.size(), f->dataStart, f->compressedSize, "the data of an entry");
+    const uint64_t dataEnd = f->dataStart + f->compressedSize;
+    if (dataEnd > centralStart)
+        throw BuildError(MALFORMED + "data of entry " + name + " runs into the central directory");
+    f->recordEnd = dataEnd + (streamed ? descriptorLength(b, *f, dataEnd, centralStart) : 0);
+}
+
+// Decodes the entry's data, compares it with the headers, and only then copies it. Entries with
+// traditional encryption cannot be decoded: ZIP input carries no password. For them only what needs no
+// password is checked (the 12-byte encryption header is there; stored data is that header plus the
+// declared size); their CRC and sizes are checked by the stub after decrypting. A folder entry is
+// written with no data; its data may only decode to nothing (some producers store a folder as an empty
+// deflate stream).
+static void takeEntryData(const std::vector<uint8_t>& b, FoundEntry* f)
+{
+    ZipEntry& e = f->entry;
+    const std::string name = quoted(e.name);
+    const uint8_t* data = b.data() + f->dataStart;
+    const size_t size = f->compressedSize;
+    const bool folder = isFolderEntryName(e.name);
+    const bool encrypted = (e.flags & ZIP_FLAG_ENCRYPTED) != 0;
+
+    if (encrypted) {
+        if (e.method == ZIP_METHOD_STORED && !folder && size != (uint64_t)e.uncompressedSize + ENCRYPTION_HEADER_SIZE)
+            throw BuildError(MALFORMED + "stored encrypted entry " + name + " holds " + std::to_string(size)
+                             + " bytes, not its encryption header and " + std::to_string(e.uncompressedSize));
+    } else {
+        DecodedData d = decodeEntryData(e.method, data, size, e.uncompressedSize);
+        switch (d.outcome) {
+        case DecodeOutcome::PastDeclaredSize:
+            if (folder)
+                throw BuildError(MALFORMED + "folder entry " + name + " holds data");
+            throw BuildError(MALFORMED + "entry " + name + " decodes to more than its declared "
+                             + std::to_string(e.uncompressedSize) + " bytes");
+        case DecodeOutcome::Damaged:
+            throw BuildError(MALFORMED + "the deflate data of entry " + name + " is damaged");
+        case DecodeOutcome::CutShort:
+            throw BuildError(MALFORMED + "the deflate data of entry " + name + " ends before its last block");
+        case DecodeOutcome::TrailingBytes:
+            throw BuildError(MALFORMED + "entry " + name + " has " + std::to_string(d.trailingBytes)
+                             + " bytes after the end of its deflate data");
+        case DecodeOutcome::Complete:
+            break;
+        }
+        if (d.size != e.uncompressedSize)
+            throw BuildError(MALFORMED + "entry " + name + " decodes to " + std::to_string(d.size)
+                             + " bytes but declares " + std::to_string(e.uncompressedSize));
+        if (d.crc != e.crc)
+            throw BuildError(MALFORMED + "entry " + name + " has CRC-32 " + hex32(d.crc) + " but declares "
+                             + hex32(e.crc));
+    }
+    if (folder) {
+        e.method = ZIP_METHOD_STORED;
+        e.flags &= ~(uint16_t)(ZIP_FLAG_ENCRYPTED | ZIP_FLAG_DESCRIPTOR);
+        e.crc = 0;
+        e.uncompressedSize = 0;
+        e.data.clear();
+        return;
+    }
+    e.data.assign(data, data + size);
 }
 
 ZipArchive readZipArchive(const std::vector<uint8_t>& b)
@@ -86,13 +273,16 @@ ZipArchive readZipArchive(const std::vector<uint8_t>& b)
     uint32_t centralOffset = readLe32(rec + 16);
     uint16_t commentLength = readLe16(rec + 20);
 
-    if ((end >= 20 && readLe32(&b[end - 20]) == ZIP64_LOCATOR_SIGNATURE) || entryCount == 0xFFFF
-        || entriesHere == 0xFFFF || centralSize == 0xFFFFFFFFu || centralOffset == 0xFFFFFFFFu)
+    if (entryCount == 0xFFFF || entriesHere == 0xFFFF || centralSize == 0xFFFFFFFFu || centralOffset == 0xFFFFFFFFu)
         throw BuildError("ZIP64 archives are not supported");
+    // A ZIP64 archive has its own end record and a 20-byte locator between the central directory and
+    // this end record. The same four bytes may also end the central directory (in a comment or extra
+    // field of its last header), so they count only where the directory does not reach.
+    const bool locatorBefore = end >= 20 && readLe32(&b[end - 20]) == ZIP64_LOCATOR_SIGNATURE;
     if (thisDisk != 0 || centralDisk != 0 || entriesHere != entryCount)
         throw BuildError("spanned or multi-disk archives are not supported");
     if (centralSize > end)
-        throw BuildError("malformed ZIP archive: central directory larger than the data before the end record");
+        throw BuildError(MALFORMED + "central directory larger than the data before the end record");
 
     // Where the central directory really is: where the end record says, or (after a prefix) right
     // before the end record.
@@ -102,89 +292,46 @@ ZipArchive readZipArchive(const std::vector<uint8_t>& b)
     if (!atRecordedPlace) {
         centralStart = end - centralSize;
         if (centralStart < centralOffset || (entryCount != 0 && readLe32(&b[centralStart]) != ZIP_CENTRAL_SIGNATURE))
-            throw BuildError("malformed ZIP archive: no central directory where the end record points");
+            throw BuildError(locatorBefore ? "ZIP64 archives are not supported"
+                                           : MALFORMED + "no central directory where the end record points");
     }
     const uint64_t shift = centralStart - centralOffset;
     const uint64_t centralEnd = centralStart + centralSize;
+    if (locatorBefore && centralEnd <= end - 20)
+        throw BuildError("ZIP64 archives are not supported");
 
-    std::vector<FoundEntry> found;
+    if ((uint64_t)entryCount * ZIP_CENTRAL_HEADER_SIZE > centralSize)
+        throw BuildError(MALFORMED + "the central directory is too small for the " + std::to_string(entryCount)
+                         + " entries the end record counts");
+
+    // First every header and every entry's place; no data is read until they all check out, so that a
+    // file whose headers share data cannot make the tool copy or decode the same bytes over and over.
+    std::vector<FoundEntry> found(entryCount);
     uint64_t p = centralStart;
     for (size_t i = 0; i < entryCount; i++) {
-        requireInside(centralEnd, p, ZIP_CENTRAL_HEADER_SIZE, "a central directory header");
-        const uint8_t* c = &b[p];
-        if (readLe32(c) != ZIP_CENTRAL_SIGNATURE)
-            throw BuildError("malformed ZIP archive: central directory header " + std::to_string(i + 1) + " is damaged");
-        FoundEntry f;
-        ZipEntry& e = f.entry;
-        e.versionMadeBy = readLe16(c + 4);
-        e.versionNeeded = readLe16(c + 6);
-        e.flags = readLe16(c + 8);
-        e.method = readLe16(c + 10);
-        e.time = readLe16(c + 12);
-        e.date = readLe16(c + 14);
-        e.crc = readLe32(c + 16);
-        uint32_t compressedSize = readLe32(c + 20);
-        e.uncompressedSize = readLe32(c + 24);
-        uint16_t nameLength = readLe16(c + 28);
-        uint16_t extraLength = readLe16(c + 30);
-        uint16_t commentLen = readLe16(c + 32);
-        uint16_t diskStart = readLe16(c + 34);
-        e.internalAttributes = readLe16(c + 36);
-        e.externalAttributes = readLe32(c + 38);
-        uint32_t localOffset = readLe32(c + 42);
-        requireInside(centralEnd, p + ZIP_CENTRAL_HEADER_SIZE, (uint64_t)nameLength + extraLength + commentLen,
-                      "a central directory header");
-        size_t q = (size_t)p + ZIP_CENTRAL_HEADER_SIZE;
-        e.name = bytesAt(b, q, nameLength);
-        e.centralExtra = bytesAt(b, q + nameLength, extraLength);
-        e.comment = bytesAt(b, q + nameLength + extraLength, commentLen);
-        p = q + nameLength + extraLength + commentLen;
-
-        // The stub reads every name as UTF-8. Without the UTF-8 flag a name may still be UTF-8 (Info-ZIP
-        // on Unix writes it so) or be in the old DOS code page: a name that is not valid UTF-8 is taken
-        // as the code page and stored as UTF-8. Either way the flag is set, for other tools.
-        if (!(e.flags & ZIP_FLAG_UTF8) && !isAscii(e.name)) {
-            std::u16string units;
-            if (!utf8ToUtf16(e.name, &units))
-                e.name = utf16ToUtf8(cp437ToUtf16(e.name));
-            e.flags |= ZIP_FLAG_UTF8;
-        }
-        checkEntryFields(e, compressedSize, localOffset, diskStart);
-
-        f.centralIndex = i;
-        f.localOffset = localOffset + shift;
-        requireInside(b.size(), f.localOffset, ZIP_LOCAL_HEADER_SIZE, "a local header");
-        const uint8_t* l = &b[f.localOffset];
-        if (readLe32(l) != ZIP_LOCAL_SIGNATURE)
-            throw BuildError("malformed ZIP archive: no local header for entry " + quoted(e.name));
-        if (readLe16(l + 8) != e.method || ((readLe16(l + 6) ^ e.flags) & ZIP_FLAG_ENCRYPTED))
-            throw BuildError("malformed ZIP archive: local header of entry " + quoted(e.name)
-                             + " disagrees with the central directory");
-        uint16_t localNameLength = readLe16(l + 26);
-        uint16_t localExtraLength = readLe16(l + 28);
-        uint64_t dataStart = f.localOffset + ZIP_LOCAL_HEADER_SIZE + localNameLength + localExtraLength;
-        requireInside(b.size(), f.localOffset + ZIP_LOCAL_HEADER_SIZE, (uint64_t)localNameLength + localExtraLength,
-                      "a local header");
-        e.localExtra = bytesAt(b, (size_t)(dataStart - localExtraLength), localExtraLength);
-        requireInside(b.size(), dataStart, compressedSize, "the data of an entry");
-        f.dataEnd = dataStart + compressedSize;
-        if (f.dataEnd > centralStart)
-            throw BuildError("malformed ZIP archive: data of entry " + quoted(e.name) + " runs into the central directory");
-        e.data.assign(b.begin() + dataStart, b.begin() + f.dataEnd);
-        found.push_back(std::move(f));
+        p = readCentralHeader(b, p, centralEnd, i, &found[i]);
+        found[i].localOffset += shift;
     }
+    // Bytes left over would be headers that tools listing the directory by its size show and others not.
+    if (p != centralEnd)
+        throw BuildError(MALFORMED + "the central directory holds more than the " + std::to_string(entryCount)
+                         + " entries the end record counts");
+    for (FoundEntry& f : found)
+        readLocalRecord(b, centralStart, &f);
 
     // The stub extracts in local-header order; two entries sharing bytes is damage (or a trick).
     std::sort(found.begin(), found.end(),
               [](const FoundEntry& x, const FoundEntry& y) { return x.localOffset < y.localOffset; });
     for (size_t i = 1; i < found.size(); i++)
-        if (found[i - 1].dataEnd > found[i].localOffset)
-            throw BuildError("malformed ZIP archive: entries " + quoted(found[i - 1].entry.name) + " and "
+        if (found[i - 1].recordEnd > found[i].localOffset)
+            throw BuildError(MALFORMED + "entries " + quoted(found[i - 1].entry.name) + " and "
                              + quoted(found[i].entry.name) + " overlap");
 
+    // The entries now take disjoint parts of the file, so their data together is no larger than it.
     ZipArchive archive;
     archive.centralOrder.resize(found.size());
     for (size_t i = 0; i < found.size(); i++) {
+        takeEntryData(b, &found[i]);
         archive.centralOrder[found[i].centralIndex] = i;
         archive.entries.push_back(std::move(found[i].entry));
     }

@@ -10,6 +10,16 @@
 // stub's front-to-back walk reads: nothing before the first local header, no gaps between entries, and
 // a signed 16-byte descriptor after the data of every bit-3 entry (whose local header also gets the
 // CRC and sizes, since the stub takes them from there).
+//
+// Nothing in the input is trusted: what the stub extracts is exactly what the central directory lists
+// and every other ZIP tool shows. Before any data is read, the end record must count every central
+// header, every entry's bytes (local header, name, extra field, data, data descriptor) must lie inside
+// the file, before the central directory and apart from every other entry's, and the local header must
+// agree with the central one (name, method, flags, CRC and sizes). Then each entry's data is decoded and must give exactly the declared size and CRC,
+// with nothing after the end of a deflate stream. A folder entry keeps no data: its data may only
+// decode to nothing. Entries with traditional encryption cannot be decoded (a ZIP file carries no
+// password): of them only the encryption header's presence, a stored entry's exact size and their
+// place are checked.
 #ifndef AKSFX_ZIP_READER_H
 #define AKSFX_ZIP_READER_H
 
@@ -18,9 +28,10 @@
 
 #include "zip_model.h"
 
-// Throws BuildError with one line (without the file name) for malformed input and for every refusal:
-// ZIP64, spanned or multi-disk archives, methods other than stored and deflated, AES or strong
-// encryption, an encrypted central directory, over-long names, sizes of 2^31 or more.
+// Throws BuildError with one line (without the file name) for malformed or inconsistent input and for
+// every refusal: ZIP64, spanned or multi-disk archives, methods other than stored and deflated, AES or
+// strong encryption, an encrypted central directory, over-long or unsafe names, sizes of 2^31 or more.
+// Holds at most the input's size in entry data besides the input itself.
 ZipArchive readZipArchive(const std::vector<uint8_t>& bytes);
 
 #endif

@@ -68,11 +68,6 @@ private:
     std::vector<std::vector<uint8_t>> pieces_;
 };
 
-bool isFolderName(const std::string& name)
-{
-    return !name.empty() && (name.back() == '/' || name.back() == '\\');
-}
-
 struct Place {
     uint32_t disk;
     uint32_t offset;
@@ -85,7 +80,7 @@ Place writeEntry(PieceWriter& w, const ZipEntry& e)
     const size_t size = e.data.size();
     const bool hasDescriptor = (e.flags & ZIP_FLAG_DESCRIPTOR) != 0;
     size_t head = 0;
-    if (isFolderName(e.name))
+    if (isFolderEntryName(e.name))
         head = size;
     else if (e.flags & ZIP_FLAG_ENCRYPTED)
         head = size < 12 ? size : 12;

@@ -141,8 +141,12 @@ TEST(BuilderCommandLine, ExitStatusAndOneLineMessages)
     makeTree(dir / "tree");
     writeFile(dir / "stub.exe", makeFakeStub());
     writeFile(dir / "not.zip", "this is not an archive");
+    std::vector<FixtureEntry> lying(1);
+    lying[0].crc = 0x12345678;
+    writeFile(dir / "lying.zip", makeZip(lying));
     const std::string stub = (dir / "stub.exe").string(), out = (dir / "o.exe").string(),
-                      tree = (dir / "tree").string(), notZip = (dir / "not.zip").string();
+                      tree = (dir / "tree").string(), notZip = (dir / "not.zip").string(),
+                      lyingZip = (dir / "lying.zip").string();
     const struct {
         std::vector<std::string> args;
         int status;
@@ -161,6 +165,7 @@ TEST(BuilderCommandLine, ExitStatusAndOneLineMessages)
         {{"--inspect", stub, "--auto"}, 2, "only the file"},
         {{"-o", out, tree}, 1, "aksfx32.exe"},
         {{"--stub", stub, "-o", out, notZip}, 1, "not a ZIP archive"},
+        {{"--stub", stub, "-o", out, lyingZip}, 1, "lying.zip: malformed ZIP archive: entry \"a.txt\" has CRC-32"},
         {{"--stub", stub, "-o", out, (dir / "missing").string()}, 1, "cannot read"},
         {{"--stub", stub, "-o", (dir / "no" / "such" / "o.exe").string(), tree}, 1, "cannot write"},
         {{"--inspect", stub}, 1, "does not check out: complete marker"},

@@ -110,6 +110,10 @@ struct FixtureEntry {
     uint32_t localSignature = 0x04034B50;
     uint32_t localOffsetDelta = 0; // added to the recorded local header offset
     bool streamed = false;         // bit 3: zeros in the local header, a 12-byte unsigned descriptor after the data
+    const char* localName = nullptr; // the local header's name when it differs from the central one
+    uint32_t localCrc = AUTO;      // the local header's CRC when it differs from the central one
+    uint32_t descriptorCrc = AUTO; // the descriptor's CRC when it differs from the central one
+    std::string centralComment;
 };
 
 struct FixtureEnd {
@@ -121,6 +125,7 @@ struct FixtureEnd {
     uint32_t centralOffset = AUTO;
     std::string comment;
     bool zip64Locator = false;    // a ZIP64 end-of-central-directory locator before the end record
+    std::string centralTail;      // bytes after the last central header, counted in the directory's size
 };
 
 inline std::vector<uint8_t> makeZip(const std::vector<FixtureEntry>& entries, const FixtureEnd& end = FixtureEnd())
@@ -138,17 +143,18 @@ inline std::vector<uint8_t> makeZip(const std::vector<FixtureEntry>& entries, co
         add16(z, e.method);                                        // method
         add16(z, 0x6000);                                          // time 12:00:00
         add16(z, 0x5021);                                          // date 2020-01-01
-        add32(z, e.streamed ? 0 : crc);                            // CRC-32
+        add32(z, e.streamed ? 0 : pick(e.localCrc, crc));          // CRC-32
         add32(z, e.streamed ? 0 : pick(e.compressedSize, (uint32_t)e.data.size())); // compressed size
         add32(z, e.streamed ? 0 : pick(e.uncompressedSize, (uint32_t)e.data.size()));
-        add16(z, (uint32_t)e.name.size());                         // name length
+        const std::string localName = e.localName ? e.localName : e.name;
+        add16(z, (uint32_t)localName.size());                      // name length
         add16(z, 0);                                               // extra length
-        addText(z, e.name);
+        addText(z, localName);
         addText(z, e.data);
         if (e.streamed) {                                          // descriptor without its optional signature
-            add32(z, crc);
-            add32(z, (uint32_t)e.data.size());
-            add32(z, (uint32_t)e.data.size());
+            add32(z, pick(e.descriptorCrc, crc));
+            add32(z, pick(e.compressedSize, (uint32_t)e.data.size()));
+            add32(z, pick(e.uncompressedSize, (uint32_t)e.data.size()));
         }
     }
     uint32_t centralStart = (uint32_t)(z.size() - end.prefix.size());
@@ -167,13 +173,15 @@ inline std::vector<uint8_t> makeZip(const std::vector<FixtureEntry>& entries, co
         add32(z, pick(e.uncompressedSize, (uint32_t)e.data.size()));
         add16(z, (uint32_t)e.name.size());
         add16(z, 0);                                               // extra length
-        add16(z, 0);                                               // comment length
+        add16(z, (uint32_t)e.centralComment.size());               // comment length
         add16(z, e.diskStart);                                     // disk number start
         add16(z, 0);                                               // internal attributes
         add32(z, 0);                                               // external attributes
         add32(z, offsets[i]);                                      // local header offset
         addText(z, e.name);
+        addText(z, e.centralComment);
     }
+    addText(z, end.centralTail);
     uint32_t centralSize = (uint32_t)(z.size() - end.prefix.size()) - centralStart;
     if (end.zip64Locator) {
         add32(z, 0x07064B50);                                      // locator signature
