@@ -11,6 +11,7 @@
 #include "build_error.h"
 #include "folder_packer.h"
 #include "host_files.h"
+#include "run_program.h"
 #include "sfx_check.h"
 #include "unicode_text.h"
 #include "zip_reader.h"
@@ -43,6 +44,16 @@ const char* helpText()
            "                       (\"PKBACK# 001\", ...); OUTPUT must end in .exe\n"
            "  --zip-volumes        with --span: the archive goes into OUTPUT.ZIP files (disk 1 holds the\n"
            "                       program and the first piece); default: OUTPUT.EXE on every disk\n"
+           "  --run \"PROGRAM [ARGUMENTS]\"   SFXF_RUN_AFTER: start PROGRAM, a file entry of the archive\n"
+           "                       (quoted when its name holds blanks), from the target folder after a run\n"
+           "                       that wrote every entry (header text 2)\n"
+           "  --run-wait           with --run: SFXF_RUN_WAIT: wait for the program; its exit code becomes\n"
+           "                       the self-extracting file's\n"
+           "  --icon FILE.ico      the file's own icon instead of the stub's\n"
+           "  --version-info \"Key=Text;...\"   a version resource: FileVersion=a.b.c.d (required; also the\n"
+           "                       fixed version numbers), ProductVersion (default: FileVersion),\n"
+           "                       ProductName, CompanyName, FileDescription, LegalCopyright, Comments, ...\n"
+           "  --admin              the manifest asks for administrator rights (requireAdministrator)\n"
            "  --inspect FILE.exe   print the parameter block, flags, header texts and the start-up checks;\n"
            "                       exit status 1 when a check fails\n"
            "\n"
@@ -163,6 +174,24 @@ BuildOptions parseCommandLine(const std::vector<std::string>& args)
         } else if (a == "--zip-volumes") {
             o.zipVolumes = true;
             given.push_back(a);
+        } else if (a == "--run") {
+            o.settings.runCommand = textArgument(a, value());
+            runProgramName(o.settings.runCommand); // refuses a text the stub cannot split
+            o.settings.flags |= SFXF_RUN_AFTER;
+            given.push_back(a);
+        } else if (a == "--run-wait") {
+            o.settings.flags |= SFXF_RUN_WAIT;
+            given.push_back(a);
+        } else if (a == "--icon") {
+            o.icon = value();
+            given.push_back(a);
+        } else if (a == "--version-info") {
+            o.custom.version = parseVersionInfo(value());
+            o.custom.hasVersion = true;
+            given.push_back(a);
+        } else if (a == "--admin") {
+            o.custom.administrator = true;
+            given.push_back(a);
         } else if (a.size() > 1 && a[0] == '-') {
             throw UsageError("unknown option " + a);
         } else {
@@ -183,6 +212,8 @@ BuildOptions parseCommandLine(const std::vector<std::string>& args)
         throw UsageError("no output file given (-o OUTPUT.exe)");
     if (o.zipVolumes && o.span == 0)
         throw UsageError("--zip-volumes needs --span");
+    if ((o.settings.flags & SFXF_RUN_WAIT) && !(o.settings.flags & SFXF_RUN_AFTER))
+        throw UsageError("--run-wait needs --run");
     if (o.span != 0) {
         std::string name = pathToUtf8(pathFromUtf8(o.output).filename());
         if (name.size() < 5 || !equalsIgnoringCase(name.substr(name.size() - 4), ".exe"))
@@ -230,10 +261,37 @@ static void writeSpannedSet(const fs::path& output, const SpannedSet& set, bool 
     }
 }
 
+// The stub with the icon, version resource and manifest the options ask for.
+static std::vector<uint8_t> customisedStub(const BuildOptions& o, const fs::path& stubPath,
+                                           const std::vector<uint8_t>& stub)
+{
+    StubCustomisation custom = o.custom;
+    if (!o.icon.empty()) {
+        std::vector<uint8_t> iconFile = readWholeFile(pathFromUtf8(o.icon));
+        try {
+            custom.icon = parseIconFile(iconFile);
+        } catch (const BuildError& e) {
+            throw BuildError(o.icon + ": " + e.what());
+        }
+    }
+    if (!custom.any())
+        return stub;
+    try {
+        return customiseStub(stub, custom);
+    } catch (const UsageError&) {
+        throw;
+    } catch (const BuildError& e) {
+        std::string what = e.what();
+        if (what.compare(0, 4, "stub") == 0)
+            throw BuildError(pathToUtf8(stubPath) + ": " + what);
+        throw;
+    }
+}
+
 static void build(const BuildOptions& o, const std::string& toolFolder)
 {
     fs::path stubPath = o.stub.empty() ? pathFromUtf8(toolFolder) / "aksfx32.exe" : pathFromUtf8(o.stub);
-    std::vector<uint8_t> stub = readWholeFile(stubPath);
+    std::vector<uint8_t> stub = customisedStub(o, stubPath, readWholeFile(stubPath));
 
     fs::path inputPath = pathFromUtf8(o.input);
     std::error_code error;
@@ -260,6 +318,8 @@ static void build(const BuildOptions& o, const std::string& toolFolder)
             throw BuildError(o.input + ": " + e.what());
         }
     }
+    if (o.settings.flags & SFXF_RUN_AFTER)
+        checkRunProgram(o.settings.runCommand, archive);
     std::vector<uint8_t> result;
     SpannedSet set;
     try {

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "installer_resources.h"
 #include "sfx_writer.h"
 
 struct BuildOptions {
@@ -21,6 +22,8 @@ struct BuildOptions {
     bool store = false;
     uint32_t span = 0;        // --span: room on each disk; 0 = one self-extracting file
     bool zipVolumes = false;  // --zip-volumes
+    std::string icon;         // --icon FILE.ico
+    StubCustomisation custom; // --version-info and --admin (the icon's images are read when building)
 };
 
 // Parses the arguments (without the program name). Throws UsageError with one line.

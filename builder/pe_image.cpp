@@ -91,21 +91,28 @@ PeLayout parsePe(const std::vector<uint8_t>& f)
     return pe;
 }
 
+uint32_t nextSectionAddress(const PeLayout& pe)
+{
+    uint32_t next = 0;
+    for (const PeSection& s : pe.sections) {
+        uint32_t extent = s.virtualSize != 0 ? s.virtualSize : s.sizeOfRawData;
+        uint32_t end = alignUp(s.virtualAddress + extent, pe.sectionAlignment);
+        if (end > next)
+            next = end;
+    }
+    return next;
+}
+
 void appendSectionHeader(std::vector<uint8_t>& f, const PeLayout& pe, const char name[8], uint32_t rawOffset,
                          uint32_t rawSize)
 {
     // The new header must fit below SizeOfHeaders and below every section's raw data, and the space
     // must be unused (zero): some linkers keep bound-import data right after the section table.
     uint32_t firstRaw = pe.sizeOfHeaders;
-    uint32_t nextVirtual = 0;
-    for (const PeSection& s : pe.sections) {
+    for (const PeSection& s : pe.sections)
         if (s.sizeOfRawData != 0 && s.pointerToRawData < firstRaw)
             firstRaw = s.pointerToRawData;
-        uint32_t extent = s.virtualSize != 0 ? s.virtualSize : s.sizeOfRawData;
-        uint32_t end = alignUp(s.virtualAddress + extent, pe.sectionAlignment);
-        if (end > nextVirtual)
-            nextVirtual = end;
-    }
+    const uint32_t nextVirtual = nextSectionAddress(pe);
     uint32_t slot = pe.sectionTableOffset + pe.numberOfSections * PE_SECTION_HEADER_SIZE;
     if (slot + PE_SECTION_HEADER_SIZE > firstRaw)
         throw BuildError("stub has no room for one more section header before its first section");

@@ -25,6 +25,9 @@ enum : uint32_t {
     PE_MAGIC_PE32 = 0x10B,
     PE_SCN_INITIALIZED_DATA = 0x00000040,
     PE_SCN_MEM_READ = 0x40000000,
+    PE_OPT_DIRECTORY_COUNT = 92,   // NumberOfRvaAndSizes, from the optional header's start
+    PE_OPT_DIRECTORIES = 96,       // the data directories: 8 bytes each (RVA, size)
+    PE_DIRECTORY_RESOURCE = 2,
 };
 
 struct PeSection {
@@ -53,6 +56,10 @@ struct PeLayout {
 
 // Reads the headers of a PE32 executable; throws BuildError naming what is wrong.
 PeLayout parsePe(const std::vector<uint8_t>& file);
+
+// The virtual address that a section appended after all present ones gets: the end of the highest
+// section, rounded up to SectionAlignment.
+uint32_t nextSectionAddress(const PeLayout& pe);
 
 // Appends a section header for raw data already placed at rawOffset (rawSize bytes, both multiples of
 // FileAlignment) and updates NumberOfSections, SizeOfImage and SizeOfInitializedData. Throws BuildError

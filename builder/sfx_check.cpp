@@ -28,6 +28,7 @@ std::string flagNames(uint32_t flags)
         {SFXF_CRC_AFTER_HEADERS, "SFXF_CRC_AFTER_HEADERS"}, {SFXF_SPANNED, "SFXF_SPANNED"},
         {SFXF_EXE_VOLUMES, "SFXF_EXE_VOLUMES"},             {SFXF_SETUP_TITLE, "SFXF_SETUP_TITLE"},
         {SFXF_STARTUP_ASK, "SFXF_STARTUP_ASK"},             {SFXF_STARTUP_OKCANCEL, "SFXF_STARTUP_OKCANCEL"},
+        {SFXF_RUN_AFTER, "SFXF_RUN_AFTER"},                 {SFXF_RUN_WAIT, "SFXF_RUN_WAIT"},
     };
     std::string out;
     uint32_t rest = flags;
@@ -90,7 +91,7 @@ InspectResult inspectSelfExtractor(const std::vector<uint8_t>& file)
     r += "  completeMarker   " + hex(completeMarker) + "\n";
     r += "  entryPoint       " + hex(entryPoint) + "\n";
 
-    static const char* const labels[5] = {"folder ", "unused ", "message", "caption", "info   "};
+    static const char* const labels[5] = {"folder ", "run    ", "message", "caption", "info   "};
     r += "header texts\n";
     if (headerOffset == 0) {
         r += "  none (headerOffset 0)\n";

@@ -36,7 +36,7 @@ std::vector<uint8_t> buildSfxHeader(const SfxSettings& s)
 {
     std::vector<uint8_t> header;
     appendText(header, s.folder, PATH_UNITS - 1, "--folder");
-    appendText(header, std::u16string(), 0, "");
+    appendText(header, s.runCommand, RUN_COMMAND_UNITS - 1, "--run");
     appendText(header, s.message, STARTUP_TEXT_UNITS - 1, "--message");
     appendText(header, s.caption, CAPTION_UNITS - 1, "--caption");
     appendText(header, s.info, INFO_TEXT_UNITS - 1, "--info");
@@ -75,10 +75,11 @@ static void put32At(std::vector<uint8_t>& file, uint32_t offset, uint32_t value)
 }
 
 // What goes into the last section after the SfxHeader: its size (the same for every archiveOffset) and
-// the bytes for a given archiveOffset, with the end record's position within them (none: no check).
+// the bytes for a given archiveOffset, appended to the file (so that the archive is not held twice), with
+// the end record's position within them (none: no check).
 struct SectionArchive {
     uint64_t size;
-    std::function<std::vector<uint8_t>(uint32_t archiveOffset, uint32_t* endRecordPos)> write;
+    std::function<void(uint32_t archiveOffset, std::vector<uint8_t>& file, uint32_t* endRecordPos)> write;
     bool tailAllowed;     // bytes after the archive do not disturb the stub
     bool endRecordInside; // endRecordPos is the end record's place (a single file); else 0 is stored
 };
@@ -120,13 +121,14 @@ static std::vector<uint8_t> joinStub(const std::vector<uint8_t>& stub, const Sec
     const uint32_t archiveOffset = headerOffset + (uint32_t)header.size();
 
     uint32_t endRecordPos = 0;
-    std::vector<uint8_t> zip = archive.write(archiveOffset, &endRecordPos);
-    if (zip.size() != zipSize)
-        throw BuildError("internal error: the archive's size depends on its offset");
-    std::vector<uint8_t> file(stub);
+    std::vector<uint8_t> file;
+    file.reserve((size_t)rawStart + rawSize);
+    file.assign(stub.begin(), stub.end());
     file.resize(headerOffset, 0);
     file.insert(file.end(), header.begin(), header.end());
-    file.insert(file.end(), zip.begin(), zip.end());
+    archive.write(archiveOffset, file, &endRecordPos);
+    if (file.size() != (size_t)archiveOffset + zipSize)
+        throw BuildError("internal error: the archive's size depends on its offset");
     file.resize(file.size() + tail, 0);
     appendSectionHeader(file, pe, sfxSectionName, (uint32_t)rawStart, rawSize);
 
@@ -172,10 +174,11 @@ static std::vector<uint8_t> joinStub(const std::vector<uint8_t>& stub, const Sec
 std::vector<uint8_t> buildSelfExtractor(const std::vector<uint8_t>& stub, const ZipArchive& archive,
                                         const SfxSettings& settings)
 {
-    uint32_t endRecordPos = 0;
     SectionArchive section;
-    section.size = writeZip(archive, 0, &endRecordPos).size();
-    section.write = [&](uint32_t archiveOffset, uint32_t* end) { return writeZip(archive, archiveOffset, end); };
+    section.size = zipSize(archive);
+    section.write = [&](uint32_t archiveOffset, std::vector<uint8_t>& file, uint32_t* end) {
+        appendZip(archive, archiveOffset, file, end);
+    };
     section.tailAllowed = true;
     section.endRecordInside = true;
     return joinStub(stub, section, settings, totalUncompressedSize(archive),
@@ -205,10 +208,7 @@ SpannedSet buildSpannedSet(const std::vector<uint8_t>& stub, const ZipArchive& a
     if (zipVolumes) {
         SectionArchive none;
         none.size = 0;
-        none.write = [](uint32_t, uint32_t* end) {
-            *end = 0;
-            return std::vector<uint8_t>();
-        };
+        none.write = [](uint32_t, std::vector<uint8_t>&, uint32_t* end) { *end = 0; };
         none.tailAllowed = true;
         none.endRecordInside = false;
         set.program = joinStub(stub, none, settings, totalSize, flags);
@@ -230,12 +230,12 @@ SpannedSet buildSpannedSet(const std::vector<uint8_t>& stub, const ZipArchive& a
     const uint64_t firstSize = writeSpannedZip(archive, limits)[0].size();
     SectionArchive first;
     first.size = firstSize;
-    first.write = [&](uint32_t archiveOffset, uint32_t* end) {
+    first.write = [&](uint32_t archiveOffset, std::vector<uint8_t>& file, uint32_t* end) {
         SpanLimits placed = limits;
         placed.firstBase = archiveOffset;
         set.volumes = writeSpannedZip(archive, placed);
         *end = 0;
-        return set.volumes[0];
+        file.insert(file.end(), set.volumes[0].begin(), set.volumes[0].end());
     };
     first.tailAllowed = false;
     first.endRecordInside = false;

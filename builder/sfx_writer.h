@@ -27,6 +27,7 @@ enum class CrcRange { AfterHeaders, Full, None };
 
 struct SfxSettings {
     std::u16string folder;   // header text 1
+    std::u16string runCommand; // header text 2: the program started after the run (with SFXF_RUN_AFTER)
     std::u16string message;  // header text 3
     std::u16string caption;  // header text 4 (kept by the stub only with SFXF_HAS_CAPTION)
     std::u16string info;     // header text 5
@@ -34,7 +35,7 @@ struct SfxSettings {
     CrcRange crc = CrcRange::AfterHeaders;
 };
 
-// The SfxHeader: five UTF-16LE texts, each with a 16-bit terminator (text 2 empty). Throws UsageError
+// The SfxHeader: five UTF-16LE texts, each with a 16-bit terminator. Throws UsageError
 // when a text is longer than the stub's buffer for it or the header exceeds 2,512 bytes.
 std::vector<uint8_t> buildSfxHeader(const SfxSettings& settings);
 
