@@ -151,6 +151,21 @@ std::string checkEntryName(const std::string& name, uint16_t flags)
     return std::string();
 }
 
+std::string withoutAlternateNames(const std::string& extra)
+{
+    std::string kept;
+    for (size_t at = 0; at + 4 <= extra.size();) {
+        uint32_t id = (uint8_t)extra[at] | ((uint8_t)extra[at + 1] << 8);
+        size_t size = (uint8_t)extra[at + 2] | ((uint8_t)extra[at + 3] << 8);
+        if (at + 4 + size > extra.size())
+            break;
+        if (id != 0x7075)
+            kept.append(extra, at, 4 + size);
+        at += 4 + size;
+    }
+    return kept;
+}
+
 bool isFolderEntryName(const std::string& name)
 {
     return !name.empty() && (name.back() == '/' || name.back() == '\\');

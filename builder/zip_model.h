@@ -103,6 +103,12 @@ std::string checkEntryName(const std::string& name, uint16_t flags);
 // which is how the stub tells folders from files.
 bool isFolderEntryName(const std::string& name);
 
+// An extra field without its Unicode Path blocks (id 0x7075): other ZIP tools take an entry's name from
+// such a block, the stub takes the header's name, which is the one the tool checks; a second name that
+// nothing checked must not survive. Blocks are id (u16), size (u16), data; a block that runs past the end
+// is dropped with everything after it.
+std::string withoutAlternateNames(const std::string& extra);
+
 // Sum of the uncompressed sizes (the meter's 100 % mark).
 uint64_t totalUncompressedSize(const ZipArchive& archive);
 

@@ -131,7 +131,7 @@ static uint64_t readCentralHeader(const std::vector<uint8_t>& b, uint64_t p, uin
     size_t q = (size_t)p + ZIP_CENTRAL_HEADER_SIZE;
     f->storedName = bytesAt(b, q, nameLength);
     e.name = f->storedName;
-    e.centralExtra = bytesAt(b, q + nameLength, extraLength);
+    e.centralExtra = withoutAlternateNames(bytesAt(b, q + nameLength, extraLength));
     e.comment = bytesAt(b, q + nameLength + extraLength, commentLength);
 
     // The stub reads every name as UTF-8. Without the UTF-8 flag a name may still be UTF-8 (Info-ZIP on
@@ -198,7 +198,7 @@ static void readLocalRecord(const std::vector<uint8_t>& b, uint64_t centralStart
     if (bytesAt(b, (size_t)f->localOffset + ZIP_LOCAL_HEADER_SIZE, localNameLength) != f->storedName)
         throw BuildError(disagrees + " on the name");
     f->dataStart = f->localOffset + ZIP_LOCAL_HEADER_SIZE + localNameLength + localExtraLength;
-    e.localExtra = bytesAt(b, (size_t)(f->dataStart - localExtraLength), localExtraLength);
+    e.localExtra = withoutAlternateNames(bytesAt(b, (size_t)(f->dataStart - localExtraLength), localExtraLength));
     requireInside(b.size(), f->dataStart, f->compressedSize, "the data of an entry");
     const uint64_t dataEnd = f->dataStart + f->compressedSize;
     if (dataEnd > centralStart)

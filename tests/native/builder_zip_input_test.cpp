@@ -313,6 +313,27 @@ TEST(BuilderZipInput, HeadersSharingOneEntryAreRefusedBeforeItsDataIsRead)
 }
 
 // Names in messages: one line whatever the name holds, and what can be shown is shown as it is.
+TEST(BuilderZipInput, AlternateNamesInExtraFieldsAreDropped)
+{
+    // Extra blocks: id (u16), size (u16), data. 0x7075 carries a second name that other tools would use.
+    const std::string unicodePath("\x75\x70\x06\x00\x01\xAA\xBB\xCC\xDD" "x", 10);
+    const std::string timestamp("\x55\x54\x05\x00\x03\x01\x02\x03\x04", 9);
+    struct Case {
+        const char* what;
+        std::string extra;
+        std::string kept;
+    } cases[] = {
+        {"empty", "", ""},
+        {"only a name", unicodePath, ""},
+        {"a name between two others", timestamp + unicodePath + timestamp, timestamp + timestamp},
+        {"no name", timestamp, timestamp},
+        {"a block running past the end", timestamp + std::string("\x75\x70\x40\x00" "ab", 6), timestamp},
+        {"a stray byte at the end", timestamp + "z", timestamp},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(withoutAlternateNames(c.extra), c.kept) << c.what;
+}
+
 TEST(BuilderZipInput, NamesInMessagesStayOnOneLine)
 {
     const struct {
