@@ -57,12 +57,18 @@ static void readName(uint32_t length)
         readError(1);
     bytes[length] = 0;
     // Every name is UTF-8, whatever its flags say. Malformed sequences become U+FFFD, which the
-    // name rule of the output side then refuses.
-    int units = MultiByteToWideChar(CP_UTF8, 0, bytes, -1, nullptr, 0);
-    if (units <= 0 || units > (int)CONVERTED_NAME_MAX)
+    // name rule of the output side then refuses. All length bytes are converted: a zero byte inside the
+    // name would otherwise end it early and the entry would land under a shorter name; it becomes U+FFFD
+    // too.
+    int units = length ? MultiByteToWideChar(CP_UTF8, 0, bytes, (int)length, nullptr, 0) : 0;
+    if (units < 0 || units + 1 > (int)CONVERTED_NAME_MAX)
         fatalMessage(loadText(IDS_NAME_TOO_LONG));
-    if (MultiByteToWideChar(CP_UTF8, 0, bytes, -1, entryPath, ENTRY_PATH_UNITS) != units)
+    if (length && MultiByteToWideChar(CP_UTF8, 0, bytes, (int)length, entryPath, ENTRY_PATH_UNITS) != units)
         fatalMessage(loadText(IDS_NAME_TOO_LONG));
+    for (int i = 0; i < units; i++)
+        if (entryPath[i] == 0)
+            entryPath[i] = 0xFFFD;
+    entryPath[units] = 0;
 }
 
 void readLocalHeader()
