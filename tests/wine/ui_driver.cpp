@@ -111,7 +111,23 @@ SeenWindow read(HWND window, DWORD processId)
     return seen;
 }
 
-// The process and its descendants; their file names go to *names when given.
+// When a process was created, 0 when it cannot be asked (it has gone).
+uint64_t creationTime(DWORD pid)
+{
+    HANDLE h = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+    if (!h)
+        return 0;
+    FILETIME created, exited, kernel, user;
+    uint64_t t = GetProcessTimes(h, &created, &exited, &kernel, &user)
+                     ? ((uint64_t)created.dwHighDateTime << 32) | created.dwLowDateTime
+                     : 0;
+    CloseHandle(h);
+    return t;
+}
+
+// The process and its descendants; their file names go to *names when given. Process ids are reused
+// soon: a process that is older than the one now holding its parent's id (the system's desktop process,
+// say, started by a program that has ended since) is no child of it.
 std::set<DWORD> processTree(DWORD root, std::map<DWORD, std::wstring>* names = nullptr)
 {
     std::set<DWORD> tree = {root};
@@ -124,10 +140,20 @@ std::set<DWORD> processTree(DWORD root, std::map<DWORD, std::wstring>* names = n
     for (BOOL ok = Process32FirstW(snapshot, &entry); ok; ok = Process32NextW(snapshot, &entry))
         all.push_back(entry);
     CloseHandle(snapshot);
+    std::map<DWORD, uint64_t> created;
+    auto createdAt = [&](DWORD pid) {
+        auto it = created.find(pid);
+        return it != created.end() ? it->second : created[pid] = creationTime(pid);
+    };
+    // Unknown times (0) count as a child: a process is only left out when it is known to be older.
+    auto olderThanParent = [&](const PROCESSENTRY32W& e) {
+        uint64_t child = createdAt(e.th32ProcessID), parent = createdAt(e.th32ParentProcessID);
+        return child != 0 && parent != 0 && child < parent;
+    };
     for (bool grew = true; grew;) {
         grew = false;
         for (const auto& e : all)
-            if (tree.count(e.th32ParentProcessID) && !tree.count(e.th32ProcessID)) {
+            if (tree.count(e.th32ParentProcessID) && !tree.count(e.th32ProcessID) && !olderThanParent(e)) {
                 tree.insert(e.th32ProcessID);
                 grew = true;
             }
