@@ -1,5 +1,6 @@
 // The extraction run and the road of one entry: header, output path, folders, overwrite rule,
-// encryption header, decoding through the 2048-byte buffers, time stamp, CRC check.
+// encryption header, decoding (input pieces of INPUT_PIECE bytes, output through the decoder's 2048-byte
+// buffer into pieces of WRITE_PIECE_BYTES), time stamp, CRC check.
 #include "extract.h"
 
 #include <windows.h>
@@ -28,17 +29,26 @@ uint32_t crcRegister;
 // Bytes of the current entry decoded so far; never more than its header declares.
 static uint32_t entryOutputBytes;
 
-enum : uint32_t { INPUT_PIECE = 2048 };
+enum : uint32_t { INPUT_PIECE = INPUT_PIECE_BYTES };
 
 void crc32Update(const uint8_t* bytes, uint32_t n)
 {
     crcRegister = crcRegisterUpdate(crcRegister, bytes, n);
 }
 
+// A read error in the middle of an entry: the status line names the entry first.
+[[noreturn]] static void entryReadError()
+{
+    showStatusNow();
+    readError(2);
+}
+
 uint32_t refillInput()
 {
     if (localHeader.compressedSize <= 0)
         return 0;
+    // A long entry that decodes to little output still lets the queue be looked at.
+    pollWhenDue();
     uint32_t n = (uint32_t)localHeader.compressedSize < INPUT_PIECE ? (uint32_t)localHeader.compressedSize
                                                                     : INPUT_PIECE;
     int count = readArchive(inputBuffer, n);
@@ -48,9 +58,9 @@ uint32_t refillInput()
         if (count == 0)
             count = readArchive(inputBuffer, n);
         if (count < 0)
-            readError(2);
+            entryReadError();
     } else if (count != (int)n) {
-        readError(2);
+        entryReadError();
     }
     localHeader.compressedSize -= count;
     if (entryEncrypted)
@@ -60,6 +70,7 @@ uint32_t refillInput()
 
 [[noreturn]] static void badCrc(uint32_t crc)
 {
+    showStatusNow();
     fatalMessage(formatMessageText(__LINE__, loadText(IDS_BAD_CRC), entryPath, (unsigned long)crc,
                                    (unsigned long)localHeader.crc32));
 }
@@ -98,12 +109,12 @@ static uint32_t skipEntryData()
         available = unread;
     } else {
         if (available < 0)
-            readError(2);
+            entryReadError();
         switchVolume((uint16_t)(currentDisk + 1), exeVolumes);
         if (available == 0) {
             end = seekArchive(0, SEEK_END);
             if (end < 0)
-                readError(2);
+                entryReadError();
             available = end < unread ? end : unread;
             seekArchive(available, SEEK_SET);
         }
@@ -119,7 +130,7 @@ static void passOverEntryData()
         while (skipEntryData() != 0) {
         }
     } else if (localHeader.compressedSize > 0 && seekArchive(localHeader.compressedSize, SEEK_CUR) < 0) {
-        readError(2);
+        entryReadError();
     }
 }
 
@@ -155,32 +166,44 @@ static void decodeEntryData()
     huffmanOutOfMemory = decoderOutOfMemory;
     crcRegister = 0xFFFFFFFFu;
     entryOutputBytes = 0;
-    createOutputFile();
     if (localHeader.compressedSize != 0) {
         if (localHeader.method == 0) {
-            showStatus();
             copyStored();
         } else if (localHeader.method == 8) {
-            showStatus();
             // A damaged stream shows in the CRC check below.
             inflate();
         } else {
+            showStatusNow();
             fatalMessage(loadText(IDS_UNSUPPORTED_METHOD));
         }
     }
     filesExtracted++;
-    if (inflateIo.outputCount > 0) {
-        countEntryOutput(inflateIo.outputCount);
-        crc32Update(outputBuffer, inflateIo.outputCount);
-        checkWrite(_write(outputFile, outputBuffer, inflateIo.outputCount));
-        inflateIo.outputCount = 0;
-    }
+    finishOutput();
     setOutputFileTime();
     _close(outputFile);
     outputFile = -1;
     uint32_t crc = crcRegister ^ 0xFFFFFFFFu;
     if (crc != localHeader.crc32)
         badCrc(crc);
+}
+
+// Opens the output file of a file entry: true; false when the entry is to be passed over (No at the
+// overwrite question). Without encryption one call makes a new file, and only a name that is there brings
+// the question (or, with overwriteWithoutAsking, the file is replaced). An encrypted entry is asked about
+// first, then its password is checked, and only then is anything created.
+static bool openEntryOutput()
+{
+    if (!overwriteWithoutAsking && !entryEncrypted && createNewOutputFile())
+        return true;
+    bool ask = !overwriteWithoutAsking && (!entryEncrypted || pathExists(entryPath));
+    if (ask && !confirmOverwrite())
+        return false;
+    if (entryEncrypted && !checkEncryptionHeader()) {
+        showStatusNow();
+        fatalMessage(loadText(storedPassword ? IDS_WRONG_PASSWORD : IDS_NO_PASSWORD));
+    }
+    createOutputFile();
+    return true;
 }
 
 void extractEntry()
@@ -191,27 +214,28 @@ void extractEntry()
         createFolders();
         if (localHeader.uncompressedSize == 0 && localHeader.compressedSize != 0
             && seekArchive(localHeader.compressedSize, SEEK_CUR) < 0)
-            readError(2);
+            entryReadError();
     } else {
         buildOutputPath();
+        showStatus();
         createFolders();
-        if (!confirmOverwrite()) {
+        if (!openEntryOutput()) {
             filesSkipped++;
             passOverEntryData();
         } else {
-            if (entryEncrypted && !checkEncryptionHeader())
-                fatalMessage(loadText(storedPassword ? IDS_WRONG_PASSWORD : IDS_NO_PASSWORD));
             decodeEntryData();
         }
     }
     if (entryHasDescriptor && seekArchive(16, SEEK_CUR) < 0)
-        readError(2);
+        entryReadError();
+    pollWhenDue();
 }
 
 // Positions the archive at its first record and walks it.
 static void runWalk()
 {
     SetCursor(waitCursor);
+    beginProgress();
     beginOutputRun();
     long start = (long)parameterBlock.archiveOffset;
     if (spannedSet) {
@@ -223,6 +247,9 @@ static void runWalk()
         fatalMessage(loadText(IDS_IO_ERROR));
     }
     walkArchive();
+    // The last entry is named, and a click during it still asks.
+    showStatusNow();
+    pollNow();
 }
 
 ExtractStatus extractAll()
@@ -247,6 +274,7 @@ ExtractStatus extractAll()
     }
     if (status != EXTRACT_DONE) {
         releaseDecoderTables();
+        writePendingOutput();
         if (outputFile != -1) {
             _close(outputFile);
             outputFile = -1;

@@ -7,15 +7,13 @@
 #include <windows.h>
 #include <fcntl.h>
 #include <io.h>
-#include <share.h>
-#include <sys/stat.h>
+#include <string.h>
 
 #include "../launch/relaunch.h"
 #include "../startup/messages.h"
 #include "../startup/payload.h"
 #include "../startup/sfxhead.h"
 #include "../startup/text_format.h"
-#include "../ui/meter.h"
 #include "path_rules.h"
 #include "progress.h"
 #include "walk.h"
@@ -27,13 +25,26 @@ bool pathExists(const wchar_t* path)
     return GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES;
 }
 
-// The drive letter found valid in this run; every entry of a run lies on the same drive, so the system
-// is asked once per run and letter.
+// What a run learns once instead of for every entry. Under Wine each question to the file system is a
+// walk along the path, dearer than writing a small file's bytes.
+// - The drive letter found valid: every entry of a run lies on the same drive.
+// - The target folder with its separator (a relative one resolved); targetBaseMade: it could be made.
+// - The folder of the last file or folder entry, with its separator: it and every folder above it were
+//   made or found in this run. Archives hold their entries folder by folder, so most entries start below
+//   it. Compared letter for letter: a name that differs only in case is looked up again, which is safe.
 static wchar_t validDrive;
+static wchar_t targetBaseText[WORK_PATH_UNITS];
+static bool targetBaseMade;
+static wchar_t knownFolder[ENTRY_PATH_UNITS];
+static uint32_t knownFolderLength;
+
+static bool targetBase(wchar_t* base);
 
 void beginOutputRun()
 {
     validDrive = 0;
+    knownFolderLength = 0;
+    targetBaseMade = targetBase(targetBaseText);
 }
 
 static bool isDriveValid(const wchar_t* path)
@@ -49,6 +60,7 @@ static bool isDriveValid(const wchar_t* path)
 
 [[noreturn]] static void cannotCreate(int id, const wchar_t* what)
 {
+    showStatusNow();
     fatalMessage(formatMessageText(__LINE__, loadText(id), what));
 }
 
@@ -68,9 +80,8 @@ static void joinEntry(int refusal)
 {
     if (!entryNameIsSafe(entryPath))
         cannotCreate(IDS_CANNOT_CREATE_FOLDER, entryPath);
-    wchar_t base[WORK_PATH_UNITS];
     wchar_t joined[OUTPUT_PATH_MAX + 1];
-    if (!targetBase(base) || !joinOutputPath(base, entryPath, joined))
+    if (!targetBaseMade || !joinOutputPath(targetBaseText, entryPath, joined))
         cannotCreate(refusal, entryPath);
     copyText(entryPath, ENTRY_PATH_UNITS, joined);
 }
@@ -91,7 +102,9 @@ void createFolders()
         cannotCreate(IDS_INVALID_DRIVE, letter);
     }
     wchar_t* end = (wchar_t*)fileNamePart(entryPath);
-    for (wchar_t* p = entryPath + folderScanStart(entryPath); p < end; p++) {
+    uint32_t start = folderScanStart(entryPath);
+    uint32_t known = knownFolderPrefix(entryPath, (uint32_t)(end - entryPath), knownFolder, knownFolderLength);
+    for (wchar_t* p = entryPath + (known > start ? known : start); p < end; p++) {
         while (p < end && !isSeparator(*p))
             p++;
         if (p >= end)
@@ -102,17 +115,13 @@ void createFolders()
             cannotCreate(IDS_CANNOT_CREATE_FOLDER, entryPath);
         *p = L'\\';
     }
+    knownFolderLength = (uint32_t)(end - entryPath);
+    memcpy(knownFolder, entryPath, knownFolderLength * sizeof(wchar_t));
 }
 
 bool confirmOverwrite()
 {
-    if (overwriteWithoutAsking || !pathExists(entryPath))
-        return true;
-    if (meterVisible) {
-        SendDlgItemMessageW(mainDialogWindow, METER_CONTROL, METER_SETPOS,
-                            (WPARAM)(meterPosition(bytesDone, parameterBlock.totalSize) & 0xFFFF), 0);
-        UpdateWindow(mainDialogWindow);
-    }
+    showStatusNow();
     formatMessageText(__LINE__, loadText(IDS_OVERWRITE), entryPath);
     switch (showMessage(messageText, MB_YESNOCANCEL)) {
     case IDYES:
@@ -124,13 +133,39 @@ bool confirmOverwrite()
     }
 }
 
-void createOutputFile()
+// Opens entryPath for writing with the given disposition (access and sharing as the C runtime's
+// read-write open gave them); the descriptor, or -1 with the system's error when no file was opened.
+static int openOutput(DWORD disposition)
 {
-    outputFile = _wsopen(entryPath, _O_RDWR | _O_BINARY | _O_CREAT | _O_TRUNC, _SH_DENYNO, _S_IREAD | _S_IWRITE);
-    if (outputFile < 0) {
-        outputFile = -1;
+    HANDLE file = CreateFileW(entryPath, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return -1;
+    int descriptor = _open_osfhandle((intptr_t)file, _O_BINARY);
+    if (descriptor < 0) {
+        CloseHandle(file);
         cannotCreate(IDS_CANNOT_CREATE_OUTPUT, entryPath);
     }
+    return descriptor;
+}
+
+bool createNewOutputFile()
+{
+    outputFile = openOutput(CREATE_NEW);
+    if (outputFile != -1)
+        return true;
+    DWORD error = GetLastError();
+    // Whatever else stopped it, a name that is there is asked about, as a file that cannot be made is not.
+    if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS || pathExists(entryPath))
+        return false;
+    cannotCreate(IDS_CANNOT_CREATE_OUTPUT, entryPath);
+}
+
+void createOutputFile()
+{
+    outputFile = openOutput(CREATE_ALWAYS);
+    if (outputFile == -1)
+        cannotCreate(IDS_CANNOT_CREATE_OUTPUT, entryPath);
 }
 
 void setOutputFileTime()

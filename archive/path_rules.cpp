@@ -171,6 +171,16 @@ void clampDosDateTime(uint16_t* date, uint16_t* time)
     *date = (uint16_t)(day | (month << 5) | (year << 9));
 }
 
+uint32_t knownFolderPrefix(const wchar_t* path, uint32_t limit, const wchar_t* known, uint32_t knownLength)
+{
+    uint32_t n = 0;
+    while (n < limit && n < knownLength && path[n] == known[n])
+        n++;
+    while (n > 0 && !isSeparator(path[n - 1]))
+        n--;
+    return n;
+}
+
 uint32_t meterPosition(uint32_t bytesDone, uint32_t totalSize)
 {
     if (totalSize == 0)

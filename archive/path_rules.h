@@ -57,6 +57,11 @@ bool joinOutputPath(const wchar_t* folder, const wchar_t* name, wchar_t* out);
 // separator otherwise.
 uint32_t folderScanStart(const wchar_t* path);
 
+// How much of a path's folders is known to exist: the length of the longest start of path, at most limit
+// units long and ending just after a separator, that the folder known (knownLength units, ending with a
+// separator) starts with too; 0 when there is none. Compared unit for unit, not ignoring case.
+uint32_t knownFolderPrefix(const wchar_t* path, uint32_t limit, const wchar_t* known, uint32_t knownLength);
+
 // DOS time and date with out-of-range fields clamped: seconds/2 <= 29, minutes <= 59, hours <= 23,
 // day >= 1, month 1..12; the year is kept.
 void clampDosDateTime(uint16_t* date, uint16_t* time);

@@ -12,6 +12,7 @@
 #include "../startup/payload.h"
 #include "../startup/sfxhead.h"
 #include "../startup/text_format.h"
+#include "progress.h"
 #include "volume_rules.h"
 
 uint16_t currentDisk = 1;
@@ -50,6 +51,8 @@ void switchVolume(uint16_t disk, bool exeNamed)
     wchar_t root[4] = {setPath[0], L':', L'\\', 0};
 
     uint16_t n = readVolumeNumber(root);
+    if (n != disk)
+        showStatusNow();
     for (;;) {
         while (n == NOT_A_SET_LABEL) {
             formatMessageText(1029, loadText(IDS_WRONG_DISK), (int)disk);

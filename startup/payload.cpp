@@ -132,7 +132,7 @@ void loadPayload()
     if (parameterBlock.flags & SFXF_EXE_VOLUMES)
         exeVolumes = true;
     inflateWindow = (uint8_t*)LocalAlloc(LMEM_FIXED | LMEM_ZEROINIT, INFLATE_WINDOW_BYTES);
-    inputBuffer = (uint8_t*)LocalAlloc(LMEM_FIXED | LMEM_ZEROINIT, IO_BUFFER_BYTES);
+    inputBuffer = (uint8_t*)LocalAlloc(LMEM_FIXED | LMEM_ZEROINIT, INPUT_PIECE_BYTES);
     outputBuffer = (uint8_t*)LocalAlloc(LMEM_FIXED | LMEM_ZEROINIT, IO_BUFFER_BYTES);
     if (!inflateWindow || !inputBuffer || !outputBuffer)
         headerCorrupt();

@@ -19,7 +19,8 @@ extern bool exeVolumes;
 
 enum : uint32_t {
     INFLATE_WINDOW_BYTES = 32776,
-    IO_BUFFER_BYTES = 2068,
+    IO_BUFFER_BYTES = 2068,      // the decoder's output buffer
+    INPUT_PIECE_BYTES = 65536,   // the archive is read in pieces of this size: under Wine each read is a call
 };
 extern uint8_t* inflateWindow;
 extern uint8_t* inputBuffer;

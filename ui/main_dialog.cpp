@@ -33,9 +33,21 @@ static UINT_PTR meterTimerId;
 
 static const wchar_t kBuildNumber[] = L"16142";
 
+// The file's own icon (group 1, which the building tool may replace) in the title bar and the task bar.
+static void setWindowIcons(HWND window)
+{
+    HANDLE small = LoadImageW(instanceHandle, MAKEINTRESOURCEW(1), IMAGE_ICON, GetSystemMetrics(SM_CXSMICON),
+                              GetSystemMetrics(SM_CYSMICON), LR_DEFAULTCOLOR);
+    if (small)
+        SendMessageW(window, WM_SETICON, ICON_SMALL, (LPARAM)small);
+    if (HICON big = LoadIconW(instanceHandle, MAKEINTRESOURCEW(1)))
+        SendMessageW(window, WM_SETICON, ICON_BIG, (LPARAM)big);
+}
+
 static void initialise(HWND window)
 {
     centreOnScreen(window);
+    setWindowIcons(window);
     SendDlgItemMessageW(window, ID_OVERWRITE, BM_SETCHECK, overwriteWithoutAsking, 0);
     if (HWND meter = GetDlgItem(window, METER_CONTROL))
         ShowWindow(meter, SW_HIDE);

@@ -20,25 +20,30 @@ void registerMeterClass(HINSTANCE instance)
     RegisterClassW(&meterClass);
 }
 
-HFONT selectMeterFont(HDC dc, HFONT previous, bool create)
+// The font is made at the first paint and kept until the control goes: making it (and the screen device
+// context that sizes it) at every paint cost more than the paint itself.
+static HFONT madeFont;
+
+static HFONT meterFont()
 {
-    if (!create) {
-        HGDIOBJ displaced = SelectObject(dc, previous);
-        if (displaced)
-            DeleteObject(displaced);
-        return nullptr;
-    }
+    if (madeFont)
+        return madeFont;
     HDC screen = CreateDCW(L"DISPLAY", nullptr, nullptr, nullptr);
     LOGFONTW font;
     ZeroMemory(&font, sizeof font);
     lstrcpyW(font.lfFaceName, L"MS Shell Dlg");
     font.lfHeight = meterFontHeight(screen ? GetDeviceCaps(screen, LOGPIXELSY) : 96);
-    HFONT made = CreateFontIndirectW(&font);
+    madeFont = CreateFontIndirectW(&font);
     if (screen)
         DeleteDC(screen);
-    if (!made)
-        return nullptr;
-    return (HFONT)SelectObject(dc, made);
+    return madeFont;
+}
+
+static void releaseMeterFont()
+{
+    if (madeFont)
+        DeleteObject(madeFont);
+    madeFont = nullptr;
 }
 
 static void swapColours(HDC dc)
@@ -52,13 +57,13 @@ static void paintMeter(HWND window)
 {
     uint16_t range = (uint16_t)SendMessageW(window, METER_GETRANGE, 0, 0);
     uint16_t position = (uint16_t)SendMessageW(window, METER_GETPOS, 0, 0);
-    wchar_t text[STATUS_TEXT_UNITS];
-    formatStatusText(text, STATUS_TEXT_UNITS);
+    const wchar_t* text = statusTextAtHand();
     UINT length = lstrlenW(text);
 
     PAINTSTRUCT paint;
     HDC dc = BeginPaint(window, &paint);
-    HFONT previous = selectMeterFont(dc, nullptr, true);
+    HFONT font = meterFont();
+    HGDIOBJ previous = font ? SelectObject(dc, font) : nullptr;
     SetBkColor(dc, GetSysColor(COLOR_HIGHLIGHTTEXT));
     SetTextColor(dc, GetSysColor(COLOR_HIGHLIGHT));
     SetTextAlign(dc, TA_CENTER | TA_TOP);
@@ -78,7 +83,7 @@ static void paintMeter(HWND window)
     ExtTextOutW(dc, layout.textX, layout.textY, ETO_CLIPPED | ETO_OPAQUE, &part, text, length, nullptr);
 
     if (previous)
-        selectMeterFont(dc, previous, false);
+        SelectObject(dc, previous);
     EndPaint(window, &paint);
 }
 
@@ -91,6 +96,9 @@ LRESULT CALLBACK meterWindowProc(HWND window, UINT message, WPARAM wParam, LPARA
         return 0;
     case WM_PAINT:
         paintMeter(window);
+        return 0;
+    case WM_DESTROY:
+        releaseMeterFont();
         return 0;
     case WM_GETDLGCODE:
         return DLGC_STATIC;

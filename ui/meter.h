@@ -12,10 +12,6 @@ enum : UINT {
 };
 
 void registerMeterClass(HINSTANCE instance);
-// With create set: makes the meter font ("MS Shell Dlg", 8 points for the screen), selects it into dc and
-// returns the font it displaced, or null when no font was made. With create clear: selects previous back
-// and deletes the font that this displaces.
-HFONT selectMeterFont(HDC dc, HFONT previous, bool create);
 LRESULT CALLBACK meterWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
 #endif

@@ -186,6 +186,34 @@ TEST(OutputPath, FileNamePartAndSeparator)
 uint16_t dosDate(int year, int month, int day) { return (uint16_t)(((year - 1980) << 9) | (month << 5) | day); }
 uint16_t dosTime(int hour, int minute, int twoSeconds) { return (uint16_t)((hour << 11) | (minute << 5) | twoSeconds); }
 
+// Folders a run made or found are not looked up again: only a start that ends at a separator in both paths
+// is known, so a sibling whose name begins like the known folder's is still made.
+TEST(OutputPath, KnownFolderPrefix)
+{
+    struct Case {
+        const wchar_t* path; // the output path; its folders end at its last separator
+        const wchar_t* known;
+        uint32_t expected;
+    } cases[] = {
+        {L"C:\\t\\sub\\a.txt", L"C:\\t\\sub\\", 9},          // the same folder: all of it
+        {L"C:\\t\\sub\\deep\\a.txt", L"C:\\t\\sub\\", 9},    // below it: the rest is made
+        {L"C:\\t\\a.txt", L"C:\\t\\sub\\deep\\", 5},         // above it: known already
+        {L"C:\\t\\subx\\a.txt", L"C:\\t\\sub\\", 5},         // a sibling that begins alike
+        {L"C:\\t\\su\\a.txt", L"C:\\t\\sub\\", 5},
+        {L"C:\\t\\Sub\\a.txt", L"C:\\t\\sub\\", 5},          // another case: looked up again
+        {L"D:\\t\\sub\\a.txt", L"C:\\t\\sub\\", 0},
+        {L"C:\\t\\sub\\a.txt", L"", 0},                      // nothing known yet
+        {L"C:\\t\\sub\\", L"C:\\t\\sub\\", 9},               // a folder entry
+    };
+    for (const Case& c : cases) {
+        std::wstring path = c.path;
+        uint32_t limit = (uint32_t)(path.rfind(L'\\') + 1);
+        std::wstring known = c.known;
+        EXPECT_EQ(knownFolderPrefix(path.c_str(), limit, known.c_str(), (uint32_t)known.size()), c.expected)
+            << std::string(path.begin(), path.end()) << " with " << std::string(known.begin(), known.end());
+    }
+}
+
 TEST(DosTime, FieldsAreClamped)
 {
     struct Case {

@@ -1,0 +1,153 @@
+// Start-up timing under Wine for scripts/bench-extract.
+//
+//   startup_probe.exe --idle                 the do-nothing program: shows a window "aksfx idle" at once
+//                                            and waits until it is closed
+//   startup_probe.exe --window CAPTION CMD   starts CMD (a whole command line), waits until a visible
+//                                            top-level window whose caption starts with CAPTION appears,
+//                                            prints the milliseconds from just before CreateProcessW to
+//                                            then, closes the window and waits for CMD to end
+//   startup_probe.exe --copy FILE            prints the milliseconds CopyFileW takes to copy FILE into
+//                                            %TEMP% (the copy is removed again)
+// Windows are looked for every millisecond; a run that shows no window within 60 s fails (exit code 1).
+#include <windows.h>
+
+#include <string>
+
+namespace {
+
+void print(const char* text)
+{
+    DWORD written;
+    WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), text, lstrlenA(text), &written, nullptr);
+}
+
+double millisecondsSince(const LARGE_INTEGER& start)
+{
+    LARGE_INTEGER now, frequency;
+    QueryPerformanceCounter(&now);
+    QueryPerformanceFrequency(&frequency);
+    return (double)(now.QuadPart - start.QuadPart) * 1000.0 / (double)frequency.QuadPart;
+}
+
+void printMilliseconds(double ms)
+{
+    char line[64];
+    unsigned long tenths = (unsigned long)(ms * 10.0 + 0.5);
+    wsprintfA(line, "%lu.%lu\n", tenths / 10, tenths % 10);
+    print(line);
+}
+
+LRESULT CALLBACK idleProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_DESTROY) {
+        PostQuitMessage(0);
+        return 0;
+    }
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
+int runIdle()
+{
+    WNDCLASSW windowClass = {};
+    windowClass.lpfnWndProc = idleProc;
+    windowClass.hInstance = GetModuleHandleW(nullptr);
+    windowClass.hbrBackground = (HBRUSH)(COLOR_BTNFACE + 1);
+    windowClass.lpszClassName = L"AksfxIdle";
+    RegisterClassW(&windowClass);
+    HWND window = CreateWindowExW(0, windowClass.lpszClassName, L"aksfx idle", WS_OVERLAPPEDWINDOW, 100, 100,
+                                  400, 200, nullptr, nullptr, windowClass.hInstance, nullptr);
+    ShowWindow(window, SW_SHOW);
+    UpdateWindow(window);
+    MSG message;
+    while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+        TranslateMessage(&message);
+        DispatchMessageW(&message);
+    }
+    return 0;
+}
+
+struct Search {
+    const wchar_t* caption;
+    HWND found;
+};
+
+BOOL CALLBACK matchWindow(HWND window, LPARAM lParam)
+{
+    Search* search = (Search*)lParam;
+    if (!IsWindowVisible(window))
+        return TRUE;
+    wchar_t text[256];
+    int n = GetWindowTextW(window, text, 256);
+    int want = lstrlenW(search->caption);
+    if (n >= want && wcsncmp(text, search->caption, (size_t)want) == 0) {
+        search->found = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+int runWindow(const wchar_t* caption, const wchar_t* commandLine)
+{
+    std::wstring line = commandLine;
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process;
+    LARGE_INTEGER start;
+    QueryPerformanceCounter(&start);
+    if (!CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
+        print("startup_probe: cannot start the program\n");
+        return 1;
+    }
+    Search search = {caption, nullptr};
+    while (!search.found && millisecondsSince(start) < 60000) {
+        EnumWindows(matchWindow, (LPARAM)&search);
+        if (!search.found)
+            Sleep(1);
+    }
+    if (!search.found) {
+        print("startup_probe: no window appeared\n");
+        TerminateProcess(process.hProcess, 1);
+        return 1;
+    }
+    printMilliseconds(millisecondsSince(start));
+    PostMessageW(search.found, WM_CLOSE, 0, 0);
+    WaitForSingleObject(process.hProcess, 60000);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return 0;
+}
+
+int runCopy(const wchar_t* file)
+{
+    wchar_t target[MAX_PATH + 32];
+    DWORD n = GetTempPathW(MAX_PATH, target);
+    if (n == 0 || n >= MAX_PATH)
+        return 1;
+    lstrcatW(target, L"startup-probe-copy.exe");
+    DeleteFileW(target);
+    LARGE_INTEGER start;
+    QueryPerformanceCounter(&start);
+    BOOL copied = CopyFileW(file, target, TRUE);
+    double ms = millisecondsSince(start);
+    DeleteFileW(target);
+    if (!copied) {
+        print("startup_probe: the copy failed\n");
+        return 1;
+    }
+    printMilliseconds(ms);
+    return 0;
+}
+
+} // namespace
+
+int wmain(int argc, wchar_t** argv)
+{
+    if (argc == 2 && lstrcmpW(argv[1], L"--idle") == 0)
+        return runIdle();
+    if (argc == 4 && lstrcmpW(argv[1], L"--window") == 0)
+        return runWindow(argv[2], argv[3]);
+    if (argc == 3 && lstrcmpW(argv[1], L"--copy") == 0)
+        return runCopy(argv[2]);
+    print("usage: startup_probe.exe --idle | --window CAPTION COMMAND-LINE | --copy FILE\n");
+    return 2;
+}
