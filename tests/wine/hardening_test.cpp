@@ -100,18 +100,6 @@ AccessList accessListOf(const std::wstring& path)
     return list;
 }
 
-std::wstring imagePathOf(DWORD pid)
-{
-    HANDLE h = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
-    if (!h)
-        return L"";
-    wchar_t path[MAX_PATH];
-    DWORD size = MAX_PATH;
-    std::wstring result = QueryFullProcessImageNameW(h, 0, path, &size) ? path : L"";
-    CloseHandle(h);
-    return result;
-}
-
 TEST(PrivateFolder, OnlyTheUserSystemAndAdministratorsHaveAccess)
 {
     std::wstring payload = scratchFolder(L"private-acl-payload");

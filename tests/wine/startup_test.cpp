@@ -264,18 +264,6 @@ TEST(Startup, ParentOptionOwnsTheMainDialog)
     DestroyWindow(owner);
 }
 
-std::wstring imagePathOf(DWORD pid)
-{
-    HANDLE h = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
-    if (!h)
-        return L"";
-    wchar_t path[MAX_PATH];
-    DWORD size = MAX_PATH;
-    std::wstring result = QueryFullProcessImageNameW(h, 0, path, &size) ? path : L"";
-    CloseHandle(h);
-    return result;
-}
-
 TEST(Relaunch, WorkHappensInAPrivateCopyThatIsRemovedAfterwards)
 {
     std::wstring exe = makeSfx(L"relaunch", L"");

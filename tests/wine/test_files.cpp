@@ -181,3 +181,15 @@ std::vector<std::wstring> temporaryFolderNames()
     std::sort(names.begin(), names.end());
     return names;
 }
+
+std::wstring imagePathOf(DWORD pid)
+{
+    HANDLE h = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+    if (!h)
+        return L"";
+    wchar_t path[MAX_PATH];
+    DWORD size = MAX_PATH;
+    std::wstring result = QueryFullProcessImageNameW(h, 0, path, &size) ? path : L"";
+    CloseHandle(h);
+    return result;
+}

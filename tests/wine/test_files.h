@@ -35,6 +35,9 @@ void putLe32(std::vector<uint8_t>& bytes, size_t at, uint32_t value);
 // Offset of the parameter block in a built file.
 size_t blockOffset(const std::vector<uint8_t>& file);
 
+// The full path of a running process's program file, empty when it cannot be asked.
+std::wstring imagePathOf(DWORD pid);
+
 // The folders directly below the temporary folder.
 std::vector<std::wstring> temporaryFolderNames();
 
