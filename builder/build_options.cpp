@@ -39,6 +39,8 @@ const char* helpText()
            "  --crc after-headers|full|none   range of the header CRC (default after-headers)\n"
            "  --encrypt PASSWORD   folder input: traditional ZIP encryption of every file (ASCII password)\n"
            "  --store              folder input: store instead of deflate\n"
+           "  --level N            folder input: deflate level, 1 (fastest) to 12 (smallest; default 10);\n"
+           "                       a tool built with zlib instead of libdeflate treats 10-12 as 9\n"
            "  --span BYTES         write a spanned set for removable disks of BYTES each: one folder per\n"
            "                       disk beside OUTPUT, named by the label the disk must carry\n"
            "                       (\"PKBACK# 001\", ...); OUTPUT must end in .exe\n"
@@ -163,6 +165,14 @@ BuildOptions parseCommandLine(const std::vector<std::string>& args)
         } else if (a == "--store") {
             o.store = true;
             given.push_back(a);
+        } else if (a == "--level") {
+            const std::string& v = value();
+            char* end = nullptr;
+            long n = v.empty() || !isdigit((unsigned char)v[0]) ? 0 : strtol(v.c_str(), &end, 10);
+            if (!end || *end || n < MIN_DEFLATE_LEVEL || n > MAX_DEFLATE_LEVEL)
+                throw UsageError("--level takes a number from 1 to 12, not \"" + v + "\"");
+            o.level = (int)n;
+            given.push_back(a + " " + v);
         } else if (a == "--span") {
             const std::string& v = value();
             char* end = nullptr;
@@ -299,6 +309,8 @@ static void build(const BuildOptions& o, const std::string& toolFolder)
     if (fs::is_directory(inputPath, error)) {
         FolderPackOptions pack;
         pack.store = o.store;
+        if (o.level != 0)
+            pack.level = o.level;
         pack.encrypt = o.encrypt;
         pack.password = o.password;
         try {
@@ -309,8 +321,8 @@ static void build(const BuildOptions& o, const std::string& toolFolder)
             throw BuildError(o.input + ": " + e.what());
         }
     } else {
-        if (o.encrypt || o.store)
-            throw UsageError("--encrypt and --store apply to folder input only, not to a .zip file");
+        if (o.encrypt || o.store || o.level != 0)
+            throw UsageError("--encrypt, --store and --level apply to folder input only, not to a .zip file");
         std::vector<uint8_t> bytes = readWholeFile(inputPath);
         try {
             archive = readZipArchive(bytes);

@@ -20,6 +20,7 @@ struct BuildOptions {
     bool encrypt = false;
     std::string password;
     bool store = false;
+    int level = 0;            // --level; 0 = the default level
     uint32_t span = 0;        // --span: room on each disk; 0 = one self-extracting file
     bool zipVolumes = false;  // --zip-volumes
     std::string icon;         // --icon FILE.ico

@@ -3,6 +3,16 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <atomic>
+#include <exception>
+#include <mutex>
+#include <system_error>
+#include <thread>
+#include <utility>
+
+#if AKSFX_HAVE_LIBDEFLATE
+#include <libdeflate.h>
+#endif
 
 #include "../decode/cipher.h"
 #include "../decode/crc32.h"
@@ -22,15 +32,46 @@ enum : uint32_t {
     ENCRYPTION_HEADER_SIZE = 12,
 };
 
-// Raw deflate (no zlib wrapper) at the best compression; empty when it would not be smaller.
-static std::vector<uint8_t> deflateRaw(const std::vector<uint8_t>& input)
+#if AKSFX_HAVE_LIBDEFLATE
+// libdeflate: one compressor per thread and level, kept for the thread's life (allocating one costs more
+// than deflating a small file). An output buffer one byte smaller than the input makes the library
+// report 0 exactly when the stream would not be smaller.
+struct ThreadCompressor {
+    libdeflate_compressor* compressor = nullptr;
+    int level = 0;
+    ~ThreadCompressor() { libdeflate_free_compressor(compressor); }
+};
+
+std::vector<uint8_t> deflateFile(const std::vector<uint8_t>& data, int level)
 {
+    static thread_local ThreadCompressor cache;
+    if (data.size() < 2)
+        return {};
+    if (!cache.compressor || cache.level != level) {
+        libdeflate_free_compressor(cache.compressor);
+        cache.compressor = libdeflate_alloc_compressor(level);
+        cache.level = level;
+        if (!cache.compressor)
+            throw BuildError("libdeflate could not start deflate at level " + std::to_string(level));
+    }
+    std::vector<uint8_t> out(data.size() - 1);
+    size_t size = libdeflate_deflate_compress(cache.compressor, data.data(), data.size(), out.data(), out.size());
+    return std::vector<uint8_t>(out.begin(), out.begin() + size); // the exact size: entries stay in memory
+}
+
+const char* deflateLibrary() { return "libdeflate"; }
+#else
+// zlib: levels above 9 act as 9.
+std::vector<uint8_t> deflateFile(const std::vector<uint8_t>& data, int level)
+{
+    if (data.empty())
+        return {};
     z_stream z = {};
-    if (deflateInit2(&z, Z_BEST_COMPRESSION, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK)
+    if (deflateInit2(&z, std::min(level, 9), Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK)
         throw BuildError("zlib could not start deflate");
-    std::vector<uint8_t> out(deflateBound(&z, (uLong)input.size()));
-    z.next_in = const_cast<Bytef*>(input.data());
-    z.avail_in = (uInt)input.size();
+    std::vector<uint8_t> out(deflateBound(&z, (uLong)data.size()));
+    z.next_in = const_cast<Bytef*>(data.data());
+    z.avail_in = (uInt)data.size();
     z.next_out = out.data();
     z.avail_out = (uInt)out.size();
     int result = deflate(&z, Z_FINISH);
@@ -38,13 +79,18 @@ static std::vector<uint8_t> deflateRaw(const std::vector<uint8_t>& input)
     deflateEnd(&z);
     if (result != Z_STREAM_END)
         throw BuildError("zlib deflate failed");
-    if (out.size() >= input.size())
-        out.clear();
-    return out;
+    if (out.size() >= data.size())
+        return {};
+    return std::vector<uint8_t>(out.begin(), out.end()); // the exact size: entries stay in memory
 }
 
-ZipEntry makeFileEntry(const std::string& name, const std::vector<uint8_t>& contents, uint32_t dosDateTime,
-                       const FolderPackOptions& options)
+const char* deflateLibrary() { return "zlib"; }
+#endif
+
+// The part of a file entry that does not depend on shared state: names, times, CRC and the (maybe
+// deflated) data. Runs on the worker threads.
+static ZipEntry packedFileEntry(const std::string& name, const std::vector<uint8_t>& contents, uint32_t dosDateTime,
+                                const FolderPackOptions& options)
 {
     ZipEntry e;
     e.name = name;
@@ -55,26 +101,35 @@ ZipEntry makeFileEntry(const std::string& name, const std::vector<uint8_t>& cont
     e.externalAttributes = FILE_ATTRIBUTES;
     e.crc = (uint32_t)crc32(0L, contents.data(), (uInt)contents.size());
     e.uncompressedSize = (uint32_t)contents.size();
-    std::vector<uint8_t> packed = (options.store || contents.empty()) ? std::vector<uint8_t>() : deflateRaw(contents);
-    if (packed.empty()) {
+    e.data = (options.store || contents.empty()) ? std::vector<uint8_t>() : deflateFile(contents, options.level);
+    if (e.data.empty()) {
         e.method = ZIP_METHOD_STORED;
-        packed = contents;
+        e.data = contents;
     } else {
         e.method = ZIP_METHOD_DEFLATED;
     }
-    if (options.encrypt) {
-        e.flags |= ZIP_FLAG_ENCRYPTED;
-        uint8_t header[ENCRYPTION_HEADER_SIZE];
-        fillRandom(header, ENCRYPTION_HEADER_SIZE - 1);
-        header[ENCRYPTION_HEADER_SIZE - 1] = encryptionCheckByte(e.flags, e.crc, e.time);
-        initKeys(options.password.c_str());
-        encryptBuffer(header, ENCRYPTION_HEADER_SIZE);
-        encryptBuffer(packed.data(), (uint32_t)packed.size());
-        e.data.assign(header, header + ENCRYPTION_HEADER_SIZE);
-        e.data.insert(e.data.end(), packed.begin(), packed.end());
-    } else {
-        e.data = std::move(packed);
-    }
+    return e;
+}
+
+// Encrypts a packed entry in place (uses the global cipher keys and the random source: one thread only).
+static void encryptEntry(ZipEntry* e, const FolderPackOptions& options)
+{
+    e->flags |= ZIP_FLAG_ENCRYPTED;
+    uint8_t header[ENCRYPTION_HEADER_SIZE];
+    fillRandom(header, ENCRYPTION_HEADER_SIZE - 1);
+    header[ENCRYPTION_HEADER_SIZE - 1] = encryptionCheckByte(e->flags, e->crc, e->time);
+    initKeys(options.password.c_str());
+    encryptBuffer(header, ENCRYPTION_HEADER_SIZE);
+    encryptBuffer(e->data.data(), (uint32_t)e->data.size());
+    e->data.insert(e->data.begin(), header, header + ENCRYPTION_HEADER_SIZE);
+}
+
+ZipEntry makeFileEntry(const std::string& name, const std::vector<uint8_t>& contents, uint32_t dosDateTime,
+                       const FolderPackOptions& options)
+{
+    ZipEntry e = packedFileEntry(name, contents, dosDateTime, options);
+    if (options.encrypt)
+        encryptEntry(&e, options);
     return e;
 }
 
@@ -85,9 +140,18 @@ static void checkName(const std::string& name)
         throw BuildError(quotedForMessage(name) + ": " + problem);
 }
 
-// Adds the items of one folder (prefix: its name inside the archive, empty or ending in '/').
-static void addFolder(const fs::path& folder, const std::string& prefix, const FolderPackOptions& options,
-                      ZipArchive* archive)
+// A file found by the walk, packed later by a worker into archive entry `index`.
+struct FileJob {
+    size_t index;
+    fs::path path;
+    std::string name;
+    uint32_t dosDateTime;
+};
+
+// Adds the items of one folder (prefix: its name inside the archive, empty or ending in '/'): folder
+// entries at once, file entries as empty places with a job that fills them.
+static void addFolder(const fs::path& folder, const std::string& prefix, ZipArchive* archive,
+                      std::vector<FileJob>* jobs)
 {
     std::vector<std::pair<std::string, fs::path>> items;
     std::error_code error;
@@ -116,7 +180,7 @@ static void addFolder(const fs::path& folder, const std::string& prefix, const F
             e.versionMadeBy = MADE_BY_UNIX_20;
             e.externalAttributes = FOLDER_ATTRIBUTES;
             archive->entries.push_back(std::move(e));
-            addFolder(path, name, options, archive);
+            addFolder(path, name, archive, jobs);
         } else if (fs::is_regular_file(status)) {
             checkName(name);
             uintmax_t size = fs::file_size(path, error);
@@ -124,10 +188,8 @@ static void addFolder(const fs::path& folder, const std::string& prefix, const F
                 throw BuildError("cannot read " + pathToUtf8(path) + ": " + error.message());
             if (size >= ZIP_SIZE_LIMIT)
                 throw BuildError(pathToUtf8(path) + " is 2 GiB or larger");
-            std::vector<uint8_t> contents = readWholeFile(path);
-            if (contents.size() >= ZIP_SIZE_LIMIT)
-                throw BuildError(pathToUtf8(path) + " is 2 GiB or larger");
-            archive->entries.push_back(makeFileEntry(name, contents, fileDosDateTime(path), options));
+            jobs->push_back(FileJob{archive->entries.size(), path, name, fileDosDateTime(path)});
+            archive->entries.emplace_back();
         } else {
             throw BuildError(pathToUtf8(path) + " is neither a file nor a folder");
         }
@@ -136,11 +198,65 @@ static void addFolder(const fs::path& folder, const std::string& prefix, const F
     }
 }
 
+static void packJob(const FileJob& job, const FolderPackOptions& options, ZipArchive* archive)
+{
+    std::vector<uint8_t> contents = readWholeFile(job.path);
+    if (contents.size() >= ZIP_SIZE_LIMIT)
+        throw BuildError(pathToUtf8(job.path) + " is 2 GiB or larger");
+    archive->entries[job.index] = packedFileEntry(job.name, contents, job.dosDateTime, options);
+}
+
+// Reads and deflates the files on up to `workers` threads. Each worker takes the next job; a worker
+// holds one file's contents at a time. After a failure no new job starts, and the failure of the
+// earliest job is the one reported, so the message does not depend on the timing.
+static void packJobs(const std::vector<FileJob>& jobs, const FolderPackOptions& options, ZipArchive* archive)
+{
+    unsigned workers = options.workers ? options.workers : std::thread::hardware_concurrency();
+    workers = (unsigned)std::min<size_t>(std::max(workers, 1u), std::max<size_t>(jobs.size(), 1));
+    std::atomic<size_t> next{0};
+    std::atomic<bool> failed{false};
+    std::mutex failureLock;
+    size_t failedJob = jobs.size();
+    std::exception_ptr failure;
+    auto work = [&]() {
+        for (size_t i = next++; i < jobs.size() && !failed; i = next++) {
+            try {
+                packJob(jobs[i], options, archive);
+            } catch (...) {
+                std::lock_guard<std::mutex> hold(failureLock);
+                if (i < failedJob) {
+                    failedJob = i;
+                    failure = std::current_exception();
+                }
+                failed = true;
+            }
+        }
+    };
+    std::vector<std::thread> threads;
+    for (unsigned t = 1; t < workers; t++) {
+        try {
+            threads.emplace_back(work);
+        } catch (const std::system_error&) {
+            break; // no more threads to be had: the ones running (and this one) do the work
+        }
+    }
+    work();
+    for (std::thread& t : threads)
+        t.join();
+    if (failure)
+        std::rethrow_exception(failure);
+}
+
 ZipArchive packFolder(const fs::path& root, const FolderPackOptions& options)
 {
     buildCrcTable();
     ZipArchive archive;
-    addFolder(root, std::string(), options, &archive);
+    std::vector<FileJob> jobs;
+    addFolder(root, std::string(), &archive, &jobs);
+    packJobs(jobs, options, &archive);
+    if (options.encrypt)
+        for (const FileJob& job : jobs)
+            encryptEntry(&archive.entries[job.index], options);
     for (size_t i = 0; i < archive.entries.size(); i++)
         archive.centralOrder.push_back(i);
     return archive;

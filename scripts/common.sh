@@ -13,7 +13,7 @@ mkdir -p "$OUT"
 PACKAGES=(
   cmake make g++ python3 openssl
   g++-mingw-w64-i686 mingw-w64-i686-dev libz-mingw-w64-dev
-  zlib1g-dev libgtest-dev googletest libbenchmark-dev clang libclang-rt-14-dev
+  zlib1g-dev libdeflate-dev libgtest-dev googletest libbenchmark-dev clang libclang-rt-14-dev
   wine wine32:i386 xvfb xdotool imagemagick icoutils
   zip unzip p7zip-full osslsigncode
 )

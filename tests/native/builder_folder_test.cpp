@@ -6,6 +6,8 @@
 #include <sys/time.h>
 #include <time.h>
 
+#include <zlib.h>
+
 #include <sstream>
 
 #include "builder/build_options.h"
@@ -40,6 +42,76 @@ void makeTree(const fs::path& root)
 const std::vector<std::string> treeOrder = {
     "caf\xC3\xA9 \xE2\x82\xAC.txt", "empty/", "noise.bin", "sub/", "sub/nested/", "sub/nested/deep.txt", "text.txt", "zero",
 };
+
+// makeTree plus real text to compress: the license texts of the system (or, without them, this file).
+void makeTextTree(const fs::path& root)
+{
+    makeTree(root);
+    fs::create_directories(root / "texts");
+    std::error_code error;
+    const fs::path licenses = "/usr/share/common-licenses";
+    for (fs::directory_iterator it(licenses, error), end; !error && it != end; it.increment(error))
+        if (fs::is_regular_file(it->path()))
+            fs::copy_file(it->path(), root / "texts" / it->path().filename());
+    if (fs::is_empty(root / "texts"))
+        fs::copy_file(fs::path(AKSFX_SOURCE_DIR) / "tests/native/builder_folder_test.cpp", root / "texts" / "test.cpp");
+}
+
+// The data of an entry as zlib inflates it (raw deflate); empty plus a failure when zlib refuses it.
+std::vector<uint8_t> inflateWithZlib(const std::vector<uint8_t>& packed, size_t size)
+{
+    std::vector<uint8_t> out(size + 1); // one spare byte: a stream that yields too much shows up
+    z_stream z = {};
+    EXPECT_EQ(inflateInit2(&z, -15), Z_OK);
+    z.next_in = const_cast<Bytef*>(packed.data());
+    z.avail_in = (uInt)packed.size();
+    z.next_out = out.data();
+    z.avail_out = (uInt)out.size();
+    int result = inflate(&z, Z_FINISH);
+    EXPECT_EQ(result, Z_STREAM_END) << z.msg;
+    EXPECT_EQ(z.avail_in, 0u) << "bytes after the end of the stream";
+    out.resize(z.total_out);
+    inflateEnd(&z);
+    return out;
+}
+
+// Raw deflate with zlib at a level, as the archive would hold it (stored when not smaller).
+size_t zlibPackedSize(const std::vector<uint8_t>& data, int level)
+{
+    if (data.empty())
+        return 0;
+    std::vector<uint8_t> out(compressBound((uLong)data.size()) + 64);
+    z_stream z = {};
+    EXPECT_EQ(deflateInit2(&z, level, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY), Z_OK);
+    z.next_in = const_cast<Bytef*>(data.data());
+    z.avail_in = (uInt)data.size();
+    z.next_out = out.data();
+    z.avail_out = (uInt)out.size();
+    EXPECT_EQ(deflate(&z, Z_FINISH), Z_STREAM_END);
+    size_t size = z.total_out;
+    deflateEnd(&z);
+    return std::min(size, data.size());
+}
+
+// Everything of an entry that ends up in the archive.
+std::string entryBytes(const ZipEntry& e)
+{
+    std::ostringstream s;
+    s << e.name << '|' << e.flags << '|' << e.method << '|' << e.time << '|' << e.date << '|' << e.crc << '|'
+      << e.uncompressedSize << '|' << e.versionMadeBy << '|' << e.externalAttributes << '|'
+      << std::string(e.data.begin(), e.data.end());
+    return s.str();
+}
+
+std::vector<std::string> archiveBytes(const ZipArchive& a)
+{
+    std::vector<std::string> all;
+    for (const ZipEntry& e : a.entries)
+        all.push_back(entryBytes(e));
+    for (size_t i : a.centralOrder)
+        all.push_back(std::to_string(i));
+    return all;
+}
 
 int tool(const std::vector<std::string>& args, std::string* error, const std::string& toolFolder = "/nonexistent")
 {
@@ -113,6 +185,89 @@ TEST(BuilderFolder, PackedTreeExtractsWithUnzip)
     }
 }
 
+// Files are deflated on several threads; the archive must not depend on how many or on their timing.
+TEST(BuilderFolder, SameArchiveForEveryThreadCountAndRun)
+{
+    TempDir dir;
+    makeTextTree(dir / "tree");
+    FolderPackOptions options;
+    options.workers = 1;
+    const std::vector<std::string> expected = archiveBytes(packFolder(dir / "tree", options));
+    for (unsigned workers : {1u, 2u, 3u, 8u, 64u, 0u}) {
+        options.workers = workers;
+        for (int run = 0; run < 3; run++)
+            EXPECT_TRUE(archiveBytes(packFolder(dir / "tree", options)) == expected)
+                << "workers " << workers << ", run " << run;
+    }
+}
+
+// Every level gives streams that zlib inflates to the file again, stores what does not shrink, and
+// shrinks what does; a higher level never gives a larger archive than level 1 on text.
+TEST(BuilderFolder, EveryLevelRoundTripsThroughZlib)
+{
+    TempDir dir;
+    makeTextTree(dir / "tree");
+    size_t level1Total = 0;
+    for (int level = MIN_DEFLATE_LEVEL; level <= MAX_DEFLATE_LEVEL; level++) {
+        SCOPED_TRACE("level " + std::to_string(level) + " with " + deflateLibrary());
+        FolderPackOptions options;
+        options.level = level;
+        options.workers = 2;
+        ZipArchive a = packFolder(dir / "tree", options);
+        size_t total = 0;
+        for (const ZipEntry& e : a.entries) {
+            if (e.name.back() == '/')
+                continue;
+            std::vector<uint8_t> original = readFile(dir / "tree" / e.name);
+            total += e.data.size();
+            if (e.method == ZIP_METHOD_DEFLATED) {
+                EXPECT_LT(e.data.size(), original.size()) << e.name;
+                EXPECT_EQ(inflateWithZlib(e.data, original.size()), original) << e.name;
+            } else {
+                EXPECT_EQ(e.method, ZIP_METHOD_STORED) << e.name;
+                EXPECT_EQ(e.data, original) << e.name;
+            }
+            if (e.name == "noise.bin" || e.name == "zero") {
+                EXPECT_EQ(e.method, ZIP_METHOD_STORED) << e.name;
+            }
+            if (e.name == "text.txt" || e.name.compare(0, 6, "texts/") == 0) {
+                EXPECT_EQ(e.method, ZIP_METHOD_DEFLATED) << e.name;
+            }
+        }
+        if (level == MIN_DEFLATE_LEVEL)
+            level1Total = total;
+        EXPECT_LE(total, level1Total);
+    }
+}
+
+// The point of the default level: text packs smaller than zlib's usual level 6 does.
+TEST(BuilderFolder, DefaultLevelBeatsZlibLevel6)
+{
+    TempDir dir;
+    makeTextTree(dir / "tree");
+    ZipArchive a = packFolder(dir / "tree", FolderPackOptions());
+    size_t ours = 0, zlib6 = 0;
+    for (const ZipEntry& e : a.entries) {
+        if (e.name.back() == '/')
+            continue;
+        ours += e.data.size();
+        zlib6 += zlibPackedSize(readFile(dir / "tree" / e.name), 6);
+    }
+    EXPECT_LT(ours, zlib6) << "with " << deflateLibrary();
+
+    // The tool passes --level on: the default packs smaller than --level 1.
+    writeFile(dir / "stub.exe", makeFakeStub());
+    std::string error;
+    for (const char* level : {"1", ""}) {
+        std::vector<std::string> args = {"--stub", (dir / "stub.exe").string(), "-o", (dir / (std::string("l") + level + ".exe")).string(),
+                                         (dir / "tree").string()};
+        if (*level)
+            args.insert(args.begin(), {"--level", level});
+        ASSERT_EQ(tool(args, &error), 0) << error;
+    }
+    EXPECT_LT(fs::file_size(dir / "l.exe"), fs::file_size(dir / "l1.exe"));
+}
+
 TEST(BuilderFolder, EntryTimesAreLocalDosTimes)
 {
     TempDir dir;
@@ -162,6 +317,13 @@ TEST(BuilderCommandLine, ExitStatusAndOneLineMessages)
         {{"--caption", std::string(65, 'c'), "-o", out, tree}, 2, "at most 64"},
         {{"--encrypt", "p\xC3\xA4ss", "-o", out, tree}, 2, "ASCII"},
         {{"--stub", stub, "--store", "-o", out, notZip}, 2, "folder input only"},
+        {{"--stub", stub, "--level", "9", "-o", out, notZip}, 2, "folder input only"},
+        {{"--level", "0", "-o", out, tree}, 2, "--level takes a number from 1 to 12, not \"0\""},
+        {{"--level", "13", "-o", out, tree}, 2, "not \"13\""},
+        {{"--level", "-1", "-o", out, tree}, 2, "not \"-1\""},
+        {{"--level", "9x", "-o", out, tree}, 2, "not \"9x\""},
+        {{"--level", "", "-o", out, tree}, 2, "not \"\""},
+        {{"--level"}, 2, "needs a value"},
         {{"--inspect", stub, "--auto"}, 2, "only the file"},
         {{"-o", out, tree}, 1, "aksfx32.exe"},
         {{"--stub", stub, "-o", out, notZip}, 1, "not a ZIP archive"},
