@@ -150,10 +150,21 @@ std::set<DWORD> processTree(DWORD root, std::map<DWORD, std::wstring>* names = n
         uint64_t child = createdAt(e.th32ProcessID), parent = createdAt(e.th32ParentProcessID);
         return child != 0 && parent != 0 && child < parent;
     };
+    // Wine starts its own service and desktop processes from whichever program needs them first (the
+    // desktop from the first one that makes a window); they outlive that program and are none of its work.
+    auto systemProcess = [](const PROCESSENTRY32W& e) {
+        static const wchar_t* const names[] = {L"explorer.exe", L"services.exe", L"winedevice.exe",
+                                               L"plugplay.exe", L"svchost.exe", L"rpcss.exe", L"conhost.exe"};
+        for (const wchar_t* name : names)
+            if (CompareStringOrdinal(e.szExeFile, -1, name, -1, TRUE) == CSTR_EQUAL)
+                return true;
+        return false;
+    };
     for (bool grew = true; grew;) {
         grew = false;
         for (const auto& e : all)
-            if (tree.count(e.th32ParentProcessID) && !tree.count(e.th32ProcessID) && !olderThanParent(e)) {
+            if (tree.count(e.th32ParentProcessID) && !tree.count(e.th32ProcessID) && !olderThanParent(e)
+                && !systemProcess(e)) {
                 tree.insert(e.th32ProcessID);
                 grew = true;
             }
