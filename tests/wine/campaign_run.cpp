@@ -40,6 +40,7 @@
 #include <string>
 #include <vector>
 
+#include "test_files.h"
 #include "ui_driver.h"
 
 namespace {
@@ -378,46 +379,10 @@ bool isDeviceName(const std::wstring& name)
 
 // ---- the spanned-set drive ----
 
-// Defines letter: as a removable drive on a Linux folder through the mount manager (Wine's extension,
-// as winecfg does); the manager then reads the folder's .windows-label. An empty folder removes it.
-bool defineDrive(wchar_t letter, const std::string& unixFolder)
-{
-    struct UnixDrive { // include/ddk/mountmgr.h
-        ULONG size;
-        ULONG type;
-        ULONG fsType;
-        DWORD serial;
-        ULONGLONG unixDevice;
-        WCHAR letter;
-        USHORT mountPointOffset;
-        USHORT deviceOffset;
-        USHORT labelOffset;
-    };
-    const DWORD defineUnixDrive = CTL_CODE((ULONG)'m', 32, METHOD_BUFFERED, FILE_READ_ACCESS | FILE_WRITE_ACCESS);
-    std::vector<char> buffer(sizeof(UnixDrive) + unixFolder.size() + 1, 0);
-    UnixDrive* drive = (UnixDrive*)buffer.data();
-    drive->size = (ULONG)buffer.size();
-    drive->type = DRIVE_REMOVABLE;
-    drive->letter = (WCHAR)towlower(letter);
-    if (!unixFolder.empty()) {
-        drive->mountPointOffset = sizeof(UnixDrive);
-        memcpy(buffer.data() + sizeof(UnixDrive), unixFolder.c_str(), unixFolder.size() + 1);
-    }
-    HANDLE manager = CreateFileW(L"\\\\.\\MountPointManager", GENERIC_READ | GENERIC_WRITE,
-                                 FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (manager == INVALID_HANDLE_VALUE)
-        return false;
-    DWORD returned = 0;
-    BOOL ok = DeviceIoControl(manager, defineUnixDrive, buffer.data(), (DWORD)buffer.size(), nullptr, 0, &returned,
-                              nullptr);
-    CloseHandle(manager);
-    return ok != 0;
-}
-
 // Removes the drive and the type the mount manager noted for it in the registry.
 void removeDrive(wchar_t letter)
 {
-    defineDrive(letter, "");
+    defineRemovableDrive(letter, "");
     HKEY drives;
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Wine\\Drives", 0, KEY_SET_VALUE, &drives) == ERROR_SUCCESS) {
         wchar_t value[3] = {(wchar_t)towlower(letter), L':', 0};
@@ -441,7 +406,7 @@ bool prepareDrive(wchar_t letter, const std::string& unixFolder)
         if (attempt == 0 && GetVolumeInformationW(root.c_str(), label, 64, nullptr, nullptr, nullptr, nullptr, 0)
             && narrow(label) == kSetLabel)
             return true;
-        if (!defineDrive(letter, unixFolder)) {
+        if (!defineRemovableDrive(letter, unixFolder)) {
             error = GetLastError();
             continue;
         }

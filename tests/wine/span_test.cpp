@@ -50,35 +50,7 @@ std::string driveUnixFolder()
 // Defines A: again as a removable drive on the same folder: the mount manager then reads the label anew.
 void redefineDrive()
 {
-    struct UnixDrive { // the mount manager's Wine extension, include/ddk/mountmgr.h
-        ULONG size;
-        ULONG type;
-        ULONG fsType;
-        DWORD serial;
-        ULONGLONG unixDevice;
-        WCHAR letter;
-        USHORT mountPointOffset;
-        USHORT deviceOffset;
-        USHORT labelOffset;
-    };
-    const DWORD defineUnixDrive = CTL_CODE((ULONG)'m', 32, METHOD_BUFFERED, FILE_READ_ACCESS | FILE_WRITE_ACCESS);
-    std::string folder = driveUnixFolder();
-    std::vector<char> buffer(sizeof(UnixDrive) + folder.size() + 1, 0);
-    UnixDrive* drive = (UnixDrive*)buffer.data();
-    drive->size = (ULONG)buffer.size();
-    drive->type = DRIVE_REMOVABLE;
-    drive->letter = L'a';
-    drive->mountPointOffset = sizeof(UnixDrive);
-    memcpy(buffer.data() + sizeof(UnixDrive), folder.c_str(), folder.size() + 1);
-    HANDLE manager = CreateFileW(L"\\\\.\\MountPointManager", GENERIC_READ | GENERIC_WRITE,
-                                 FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(manager, INVALID_HANDLE_VALUE) << GetLastError();
-    DWORD returned = 0;
-    BOOL ok = DeviceIoControl(manager, defineUnixDrive, buffer.data(), (DWORD)buffer.size(), nullptr, 0, &returned,
-                              nullptr);
-    DWORD error = GetLastError();
-    CloseHandle(manager);
-    ASSERT_TRUE(ok) << "defining A: failed: " << error;
+    ASSERT_TRUE(defineRemovableDrive(L'a', driveUnixFolder())) << "defining A: failed: " << GetLastError();
 }
 
 // Empties A: (a file still in use, the started program, is renamed out of the way), writes the disk's

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cwctype>
+#include <winioctl.h>
 
 #include "ui_driver.h"
 
@@ -192,4 +194,40 @@ std::wstring imagePathOf(DWORD pid)
     std::wstring result = QueryFullProcessImageNameW(h, 0, path, &size) ? path : L"";
     CloseHandle(h);
     return result;
+}
+
+// Defines letter: as a removable drive on a Linux folder through the mount manager (Wine's extension,
+// as winecfg does); the manager then reads the folder's .windows-label. An empty folder removes it.
+bool defineRemovableDrive(wchar_t letter, const std::string& unixFolder)
+{
+    struct UnixDrive { // include/ddk/mountmgr.h
+        ULONG size;
+        ULONG type;
+        ULONG fsType;
+        DWORD serial;
+        ULONGLONG unixDevice;
+        WCHAR letter;
+        USHORT mountPointOffset;
+        USHORT deviceOffset;
+        USHORT labelOffset;
+    };
+    const DWORD defineUnixDrive = CTL_CODE((ULONG)'m', 32, METHOD_BUFFERED, FILE_READ_ACCESS | FILE_WRITE_ACCESS);
+    std::vector<char> buffer(sizeof(UnixDrive) + unixFolder.size() + 1, 0);
+    UnixDrive* drive = (UnixDrive*)buffer.data();
+    drive->size = (ULONG)buffer.size();
+    drive->type = DRIVE_REMOVABLE;
+    drive->letter = (WCHAR)towlower(letter);
+    if (!unixFolder.empty()) {
+        drive->mountPointOffset = sizeof(UnixDrive);
+        memcpy(buffer.data() + sizeof(UnixDrive), unixFolder.c_str(), unixFolder.size() + 1);
+    }
+    HANDLE manager = CreateFileW(L"\\\\.\\MountPointManager", GENERIC_READ | GENERIC_WRITE,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (manager == INVALID_HANDLE_VALUE)
+        return false;
+    DWORD returned = 0;
+    BOOL ok = DeviceIoControl(manager, defineUnixDrive, buffer.data(), (DWORD)buffer.size(), nullptr, 0, &returned,
+                              nullptr);
+    CloseHandle(manager);
+    return ok != 0;
 }

@@ -38,6 +38,10 @@ size_t blockOffset(const std::vector<uint8_t>& file);
 // The full path of a running process's program file, empty when it cannot be asked.
 std::wstring imagePathOf(DWORD pid);
 
+// Defines letter: as a removable drive on a Linux folder through Wine's mount manager, which then reads
+// the folder's .windows-label; an empty folder removes the drive. False when the manager refuses.
+bool defineRemovableDrive(wchar_t letter, const std::string& unixFolder);
+
 // The folders directly below the temporary folder.
 std::vector<std::wstring> temporaryFolderNames();
 
