@@ -3,6 +3,8 @@
 #include "../startup/payload_format.h"
 #include "build_error.h"
 
+#include <algorithm>
+
 enum : uint32_t {
     FILE_HEADER_SIZE = 20,
     OPT_SIZE_OF_INITIALIZED_DATA = 8,
@@ -12,8 +14,9 @@ enum : uint32_t {
     OPT_SIZE_OF_IMAGE = 56,
     OPT_SIZE_OF_HEADERS = 60,
     OPT_CHECKSUM = 64,
-    OPT_DIRECTORY_COUNT = 92,
-    OPT_CERTIFICATE_DIRECTORY = 96 + 4 * 8,
+    PE32_DIRECTORY_COUNT = 92,
+    PE32_PLUS_DIRECTORY_COUNT = 108,
+    DIRECTORY_CERTIFICATE = 4,
 };
 
 void writeLe16(uint8_t* p, uint32_t v)
@@ -30,7 +33,7 @@ void writeLe32(uint8_t* p, uint32_t v)
 
 static void fail(const std::string& what)
 {
-    throw BuildError("stub is not a usable PE32 executable: " + what);
+    throw BuildError("stub is not a usable PE32 or PE32+ executable: " + what);
 }
 
 static bool isPowerOfTwo(uint32_t v)
@@ -54,17 +57,26 @@ PeLayout parsePe(const std::vector<uint8_t>& f)
     uint16_t optionalSize = readLe16(fileHeader + 16);
     pe.optionalHeaderOffset = pe.peOffset + 4 + FILE_HEADER_SIZE;
     const uint8_t* opt = &f[pe.optionalHeaderOffset];
-    if (readLe16(opt) != PE_MAGIC_PE32 || optionalSize != PE_OPTIONAL_HEADER_SIZE_PE32)
-        fail("not a PE32 optional header of 224 bytes");
+    uint32_t countField;
+    if (readLe16(opt) == PE_MAGIC_PE32 && optionalSize == PE_OPTIONAL_HEADER_SIZE_PE32)
+        countField = PE32_DIRECTORY_COUNT;
+    else if (readLe16(opt) == PE_MAGIC_PE32_PLUS && optionalSize == PE_OPTIONAL_HEADER_SIZE_PE32_PLUS
+             && f.size() - pe.peOffset >= 4 + FILE_HEADER_SIZE + PE_OPTIONAL_HEADER_SIZE_PE32_PLUS)
+        countField = PE32_PLUS_DIRECTORY_COUNT;
+    else
+        fail("neither a PE32 optional header of 224 bytes nor a PE32+ one of 240");
     pe.entryPoint = readLe32(opt + OPT_ENTRY_POINT);
     pe.sectionAlignment = readLe32(opt + OPT_SECTION_ALIGNMENT);
     pe.fileAlignment = readLe32(opt + OPT_FILE_ALIGNMENT);
     pe.sizeOfImage = readLe32(opt + OPT_SIZE_OF_IMAGE);
     pe.sizeOfHeaders = readLe32(opt + OPT_SIZE_OF_HEADERS);
     pe.checksumOffset = pe.optionalHeaderOffset + OPT_CHECKSUM;
-    if (readLe32(opt + OPT_DIRECTORY_COUNT) > 4) {
-        pe.certificateOffset = readLe32(opt + OPT_CERTIFICATE_DIRECTORY);
-        pe.certificateSize = readLe32(opt + OPT_CERTIFICATE_DIRECTORY + 4);
+    // Sixteen directories fill the optional header; a larger count would point past it.
+    pe.directoryCount = std::min<uint32_t>(readLe32(opt + countField), (optionalSize - countField - 4) / 8);
+    pe.directoriesOffset = pe.optionalHeaderOffset + countField + 4;
+    if (pe.directoryCount > DIRECTORY_CERTIFICATE) {
+        pe.certificateOffset = readLe32(&f[pe.directoriesOffset + DIRECTORY_CERTIFICATE * 8]);
+        pe.certificateSize = readLe32(&f[pe.directoriesOffset + DIRECTORY_CERTIFICATE * 8 + 4]);
     }
     if (!isPowerOfTwo(pe.fileAlignment) || pe.fileAlignment < 512 || pe.fileAlignment > 65536
         || !isPowerOfTwo(pe.sectionAlignment) || pe.sectionAlignment < pe.fileAlignment)

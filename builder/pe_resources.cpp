@@ -159,11 +159,10 @@ std::vector<Resource> readResources(const std::vector<uint8_t>& image)
 {
     const PeLayout pe = parsePe(image);
     std::vector<Resource> resources;
-    const uint8_t* opt = &image[pe.optionalHeaderOffset];
-    if (readLe32(opt + PE_OPT_DIRECTORY_COUNT) <= PE_DIRECTORY_RESOURCE)
+    if (pe.directoryCount <= PE_DIRECTORY_RESOURCE)
         return resources;
-    uint32_t rva = readLe32(opt + PE_OPT_DIRECTORIES + PE_DIRECTORY_RESOURCE * 8);
-    uint32_t size = readLe32(opt + PE_OPT_DIRECTORIES + PE_DIRECTORY_RESOURCE * 8 + 4);
+    uint32_t rva = readLe32(&image[pe.directoriesOffset + PE_DIRECTORY_RESOURCE * 8]);
+    uint32_t size = readLe32(&image[pe.directoriesOffset + PE_DIRECTORY_RESOURCE * 8 + 4]);
     if (rva == 0 && size == 0)
         return resources;
     uint32_t start = 0;
@@ -300,7 +299,7 @@ std::vector<uint8_t> withResourceSection(const std::vector<uint8_t>& image, cons
     const PeLayout pe = parsePe(image);
     if (pe.certificateOffset != 0 || pe.certificateSize != 0)
         throw BuildError("stub is signed; sign the finished self-extracting file instead");
-    if (readLe32(&image[pe.optionalHeaderOffset + PE_OPT_DIRECTORY_COUNT]) <= PE_DIRECTORY_RESOURCE)
+    if (pe.directoryCount <= PE_DIRECTORY_RESOURCE)
         throw BuildError("stub's optional header has no entry for a resource directory");
     const uint32_t rva = nextSectionAddress(pe);
     const std::vector<uint8_t> tree = writeResourceTree(resources, rva);
@@ -317,7 +316,7 @@ std::vector<uint8_t> withResourceSection(const std::vector<uint8_t>& image, cons
     out.insert(out.end(), tree.begin(), tree.end());
     out.resize((size_t)rawStart + rawSize, 0);
     appendSectionHeader(out, pe, resourceSectionName, rawStart, rawSize);
-    uint8_t* directory = &out[pe.optionalHeaderOffset + PE_OPT_DIRECTORIES + PE_DIRECTORY_RESOURCE * 8];
+    uint8_t* directory = &out[pe.directoriesOffset + PE_DIRECTORY_RESOURCE * 8];
     writeLe32(directory, rva);
     writeLe32(directory + 4, (uint32_t)tree.size());
     writeLe32(&out[pe.checksumOffset], peChecksum(out.data(), out.size(), pe.checksumOffset));

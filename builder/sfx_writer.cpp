@@ -69,6 +69,19 @@ static void checkBlockInSection(const PeLayout& pe, uint32_t block)
     throw BuildError("stub's parameter block does not lie in a section's initialised data");
 }
 
+// Where the last section's raw data starts: the stub's end rounded up to FileAlignment and, for a single
+// file, to a page. On a page boundary a loader can map the section instead of reading it: Wine reads a
+// section whose data does not start on one in full at every start (a 70 MB payload twice: in the started
+// file and in its private copy), and what it reads stays in the process's working set. A spanned set keeps
+// FileAlignment: its programs run from removable disks, which are read anyway, and every byte of the first
+// disk counts.
+static uint64_t sectionRawStart(size_t stubSize, uint32_t fileAlignment, bool onPage)
+{
+    const uint32_t PAGE = 0x1000;
+    const uint32_t end = alignUp((uint32_t)std::min<size_t>(stubSize, OUTPUT_LIMIT), fileAlignment);
+    return onPage ? alignUp(end, PAGE) : end;
+}
+
 static void put32At(std::vector<uint8_t>& file, uint32_t offset, uint32_t value)
 {
     writeLe32(&file[offset], value);
@@ -82,6 +95,7 @@ struct SectionArchive {
     std::function<void(uint32_t archiveOffset, std::vector<uint8_t>& file, uint32_t* endRecordPos)> write;
     bool tailAllowed;     // bytes after the archive do not disturb the stub
     bool endRecordInside; // endRecordPos is the end record's place (a single file); else 0 is stored
+    bool onPage;          // the section's raw data starts on a page boundary (a single file)
 };
 
 // The stub with its last section (padding, SfxHeader, archive bytes), the parameter block filled in and
@@ -105,7 +119,7 @@ static std::vector<uint8_t> joinStub(const std::vector<uint8_t>& stub, const Sec
     // Place the section: padding in front of the header, or (full CRC range) a tail for the balancing word.
     const uint64_t zipSize = archive.size;
     const uint32_t fa = pe.fileAlignment;
-    const uint64_t rawStart = alignUp((uint32_t)stub.size(), fa);
+    const uint64_t rawStart = sectionRawStart(stub.size(), fa, archive.onPage);
     const uint64_t contentSize = header.size() + zipSize;
     if (rawStart + contentSize + 2 * fa >= OUTPUT_LIMIT)
         throw BuildError("the self-extracting file would be 2 GiB or larger");
@@ -181,6 +195,7 @@ std::vector<uint8_t> buildSelfExtractor(const std::vector<uint8_t>& stub, const 
     };
     section.tailAllowed = true;
     section.endRecordInside = true;
+    section.onPage = true;
     return joinStub(stub, section, settings, totalUncompressedSize(archive),
                     hasEncryptedEntry(archive) ? (uint32_t)SFXF_ASK_PASSWORD : 0u);
 }
@@ -195,7 +210,7 @@ SpannedSet buildSpannedSet(const std::vector<uint8_t>& stub, const ZipArchive& a
 {
     const PeLayout pe = parsePe(stub);
     const uint32_t fa = pe.fileAlignment;
-    const uint64_t rawStart = alignUp((uint32_t)std::min<size_t>(stub.size(), OUTPUT_LIMIT), fa);
+    const uint64_t rawStart = sectionRawStart(stub.size(), fa, false);
     const size_t headerSize = buildSfxHeader(settings).size();
     const uint64_t totalSize = totalUncompressedSize(archive);
     const uint32_t flags = SFXF_SPANNED | (zipVolumes ? 0u : (uint32_t)SFXF_EXE_VOLUMES)
@@ -211,6 +226,7 @@ SpannedSet buildSpannedSet(const std::vector<uint8_t>& stub, const ZipArchive& a
         none.write = [](uint32_t, std::vector<uint8_t>&, uint32_t* end) { *end = 0; };
         none.tailAllowed = true;
         none.endRecordInside = false;
+        none.onPage = false;
         set.program = joinStub(stub, none, settings, totalSize, flags);
         if (set.program.size() + minimumPiece > span)
             throw BuildError("--span " + std::to_string(span) + " leaves no room on the first disk beside the "
@@ -239,6 +255,7 @@ SpannedSet buildSpannedSet(const std::vector<uint8_t>& stub, const ZipArchive& a
     };
     first.tailAllowed = false;
     first.endRecordInside = false;
+    first.onPage = false;
     set.program = joinStub(stub, first, settings, totalSize, flags);
     set.volumes[0] = set.program;
     return set;

@@ -6,15 +6,16 @@ OUT=$ROOT/out
 NATIVE_BUILD=$OUT/build/native
 ASAN_BUILD=$OUT/build/native-asan
 WIN32_BUILD=$OUT/build/win32
+WIN64_BUILD=$OUT/build/win64
 JOBS=${JOBS:-$(nproc)}
 mkdir -p "$OUT"
 
 # Debian packages the project needs; wine32 needs the i386 architecture.
 PACKAGES=(
   cmake make g++ python3 openssl
-  g++-mingw-w64-i686 mingw-w64-i686-dev libz-mingw-w64-dev
+  g++-mingw-w64-i686 mingw-w64-i686-dev g++-mingw-w64-x86-64 mingw-w64-x86-64-dev libz-mingw-w64-dev
   zlib1g-dev libdeflate-dev libgtest-dev googletest libbenchmark-dev clang libclang-rt-14-dev
-  wine wine32:i386 xvfb xdotool imagemagick icoutils
+  wine wine32:i386 wine64 xvfb xdotool imagemagick icoutils
   zip unzip p7zip-full osslsigncode
 )
 
@@ -36,12 +37,40 @@ install_packages() {
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"
 }
 
+# Whether this machine runs 32-bit x86 programs: some kernels are built or booted without IA-32
+# emulation, and there 32-bit Wine cannot start at all ("Exec format error").
+runs_32bit_programs() {
+  /lib/i386-linux-gnu/ld-linux.so.2 --version >/dev/null 2>&1
+}
+
+# The Windows build whose programs run here: the 32-bit one, or on a machine that runs no 32-bit
+# programs the x86-64 build of the same sources under 64-bit Wine. What is shipped is always the
+# 32-bit build.
+windows_test_build() {
+  if runs_32bit_programs; then echo "$WIN32_BUILD"; else echo "$WIN64_BUILD"; fi
+}
+
 # A private Wine prefix with headless windows and no crash dialog.
 setup_wine() {
-  export WINEPREFIX=$OUT/wine
   export WINEDEBUG=-all
   export WINEDLLOVERRIDES="mscoree,mshtml="
-  export WINEARCH=win32
+  if runs_32bit_programs; then
+    export WINEPREFIX=$OUT/wine
+    export WINEARCH=win32
+  else
+    # Debian's wine and wine-stable pick the 32-bit loader whenever it is installed: put ones that
+    # start the 64-bit loader first on the PATH (wineboot, winepath and the rest exec wine-stable).
+    export WINEPREFIX=$OUT/wine64
+    export WINEARCH=win64
+    export WINELOADER=/usr/lib/wine/wine64
+    mkdir -p "$OUT/wine64-bin"
+    for name in wine wine-stable; do
+      printf '#!/bin/sh\nexec /usr/lib/wine/wine64 "$@"\n' >"$OUT/wine64-bin/$name"
+      chmod +x "$OUT/wine64-bin/$name"
+    done
+    case ":$PATH:" in *":$OUT/wine64-bin:"*) ;; *) export PATH=$OUT/wine64-bin:$PATH ;; esac
+    log "this machine runs no 32-bit programs: the Windows tests run the x86-64 build under 64-bit Wine"
+  fi
   if [ ! -f "$WINEPREFIX/.aksfx-ready" ]; then
     log "creating the Wine prefix $WINEPREFIX"
     rm -rf "$WINEPREFIX"

@@ -88,14 +88,15 @@ TEST(BuilderLayout, SectionBlockTextsAndZipOffsetsReadBack)
     ZipArchive archive = smallArchive();
     std::vector<uint8_t> f = buildSelfExtractor(makeFakeStub(), archive, s);
 
-    // PE: one more section, named _arklet_, placed at the aligned end of the stub and ending the file.
+    // PE: one more section, named _arklet_, placed at the end of the stub rounded up to a page (so that a
+    // loader can map it rather than read it) and ending the file.
     EXPECT_EQ(readLe16(&f[0x86]), 3);
     const uint8_t* sec = &f[SECTION_TABLE + 2 * 40];
     EXPECT_EQ(std::string((const char*)sec, 8), "_arklet_");
     uint32_t virtualSize = readLe32(sec + 8), va = readLe32(sec + 12);
     uint32_t rawSize = readLe32(sec + 16), raw = readLe32(sec + 20);
     EXPECT_EQ(va, 0x3000u);
-    EXPECT_EQ(raw, 0x600u);
+    EXPECT_EQ(raw, 0x1000u) << "the fake stub ends at 0x600";
     EXPECT_EQ(rawSize % 0x200, 0u) << rawSize;
     EXPECT_EQ(raw + rawSize, f.size());
     EXPECT_EQ(readLe32(&f[OPTIONAL_HEADER + 56]), (va + virtualSize + 0xFFF) / 0x1000 * 0x1000) << "SizeOfImage";
@@ -209,6 +210,7 @@ TEST(BuilderLayout, RefusesUnusableStubs)
         {"table full up to the first section", {1, true, false, false}, "no room for one more section header"},
         {"bytes after the table in use", {1, false, true, false}, "no free room"},
         {"already signed", {1, false, false, true}, "stub is signed"},
+        {"already signed, x86-64", {1, false, false, true, true}, "stub is signed"},
     };
     for (const auto& c : cases) {
         try {
@@ -221,6 +223,25 @@ TEST(BuilderLayout, RefusesUnusableStubs)
     std::vector<uint8_t> notPe = makeFakeStub();
     notPe[0x80] = 'X';
     EXPECT_THROW(buildSelfExtractor(notPe, smallArchive(), SfxSettings()), BuildError);
+    std::vector<uint8_t> mixed = makeFakeStub();
+    writeLe16(&mixed[0x98], 0x20B); // PE32+ magic on a 224-byte optional header
+    EXPECT_THROW(buildSelfExtractor(mixed, smallArchive(), SfxSettings()), BuildError);
+}
+
+// The x86-64 build of the stub (used to run the Windows tests where 32-bit programs cannot run) has the
+// longer PE32+ optional header: the section table, the directories and so the new section's header move.
+TEST(BuilderLayout, X64StubGetsTheSameLayout)
+{
+    StubShape plus;
+    plus.pe32Plus = true;
+    const std::vector<uint8_t> f = buildSelfExtractor(makeFakeStub(plus), smallArchive(), SfxSettings());
+    const uint8_t* sec = &f[0x188 + 2 * 40];
+    EXPECT_EQ(std::string((const char*)sec, 8), "_arklet_");
+    EXPECT_EQ(readLe32(sec + 20), 0x1000u);
+    EXPECT_EQ(readLe32(sec + 20) + readLe32(sec + 16), f.size());
+    EXPECT_EQ(inspectSelfExtractor(f).failures, "");
+    TempDir dir;
+    EXPECT_EQ(externalComplaints(f, dir), "");
 }
 
 TEST(BuilderLayout, HeaderTextLimitsAreTheStubsBuffers)

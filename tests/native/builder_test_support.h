@@ -32,9 +32,10 @@ struct StubShape {
     bool thirdSection = false;   // a third section header fills the table up to the first section's data
     bool junkAfterTable = false; // the bytes after the section table are in use
     bool signedStub = false;     // a certificate table entry
+    bool pe32Plus = false;       // the x86-64 form: a 240-byte optional header, section table at 0x188
 };
 
-// A PE32 with .text (one RET at 0x1000, the entry point) and .data (the block at file offset 0x400).
+// A PE32 (or PE32+) with .text (one RET at 0x1000, the entry point) and .data (the block at file offset 0x400).
 // File alignment 0x200, section alignment 0x1000, headers 0x200 bytes, PE header at 0x80.
 inline std::vector<uint8_t> makeFakeStub(const StubShape& shape = StubShape())
 {
@@ -43,18 +44,24 @@ inline std::vector<uint8_t> makeFakeStub(const StubShape& shape = StubShape())
     f[1] = 'Z';
     put32(f, 0x3C, 0x80);                       // e_lfanew
     put32(f, 0x80, 0x00004550);                 // "PE\0\0"
-    put16(f, 0x84, 0x14C);                      // Machine i386
+    const bool plus = shape.pe32Plus;
+    put16(f, 0x84, plus ? 0x8664 : 0x14C);      // Machine x86-64 or i386
     put16(f, 0x86, shape.thirdSection ? 3 : 2); // NumberOfSections
-    put16(f, 0x94, 224);                        // SizeOfOptionalHeader
-    put16(f, 0x96, 0x0102);                     // executable, 32-bit
+    put16(f, 0x94, plus ? 240 : 224);           // SizeOfOptionalHeader
+    put16(f, 0x96, plus ? 0x0022 : 0x0102);     // executable, large addresses or 32-bit
     const size_t o = 0x98;                      // optional header
-    put16(f, o + 0, 0x10B);                     // PE32
+    put16(f, o + 0, plus ? 0x20B : 0x10B);      // PE32+ or PE32
     put32(f, o + 4, 0x200);                     // SizeOfCode
     put32(f, o + 8, 0x200);                     // SizeOfInitializedData
     put32(f, o + 16, 0x1000);                   // AddressOfEntryPoint
     put32(f, o + 20, 0x1000);                   // BaseOfCode
-    put32(f, o + 24, 0x2000);                   // BaseOfData
-    put32(f, o + 28, 0x400000);                 // ImageBase
+    if (plus) {
+        put32(f, o + 28, 1);                    // ImageBase 0x140000000 (8 bytes from +24)
+        put32(f, o + 24, 0x40000000);
+    } else {
+        put32(f, o + 24, 0x2000);               // BaseOfData
+        put32(f, o + 28, 0x400000);             // ImageBase
+    }
     put32(f, o + 32, 0x1000);                   // SectionAlignment
     put32(f, o + 36, 0x200);                    // FileAlignment
     put16(f, o + 40, 4);                        // MajorOperatingSystemVersion
@@ -62,12 +69,14 @@ inline std::vector<uint8_t> makeFakeStub(const StubShape& shape = StubShape())
     put32(f, o + 56, shape.thirdSection ? 0x4000 : 0x3000); // SizeOfImage
     put32(f, o + 60, 0x200);                    // SizeOfHeaders
     put16(f, o + 68, 2);                        // Subsystem: GUI
-    put32(f, o + 72, 0x100000);                 // SizeOfStackReserve
-    put32(f, o + 76, 0x1000);                   // SizeOfStackCommit
-    put32(f, o + 80, 0x100000);                 // SizeOfHeapReserve
-    put32(f, o + 84, 0x1000);                   // SizeOfHeapCommit
-    put32(f, o + 92, 16);                       // NumberOfRvaAndSizes
-    const size_t t = o + 224;                   // section table at 0x178
+    const size_t sizes = plus ? 8 : 4;          // stack and heap, reserve and commit
+    put32(f, o + 72, 0x100000);
+    put32(f, o + 72 + sizes, 0x1000);
+    put32(f, o + 72 + 2 * sizes, 0x100000);
+    put32(f, o + 72 + 3 * sizes, 0x1000);
+    const size_t directories = plus ? o + 112 : o + 96;
+    put32(f, directories - 4, 16);              // NumberOfRvaAndSizes
+    const size_t t = directories + 16 * 8;      // section table at 0x178 (PE32) or 0x188 (PE32+)
     auto section = [&](size_t at, const char* name, uint32_t vsize, uint32_t va, uint32_t rawSize, uint32_t raw,
                        uint32_t flags) {
         for (int i = 0; i < 8 && name[i]; i++)
@@ -89,8 +98,8 @@ inline std::vector<uint8_t> makeFakeStub(const StubShape& shape = StubShape())
     for (int i = 0; i < shape.signatures; i++)
         std::copy(signature, signature + 8, f.begin() + 0x400 + 0x80 * i);
     if (shape.signedStub) {
-        put32(f, o + 96 + 4 * 8, 0x600);        // certificate table: file offset
-        put32(f, o + 96 + 4 * 8 + 4, 8);        // and size
+        put32(f, directories + 4 * 8, 0x600);   // certificate table: file offset
+        put32(f, directories + 4 * 8 + 4, 8);   // and size
         f.resize(0x608, 0);
     }
     return f;
