@@ -50,27 +50,32 @@ windows_test_build() {
   if runs_32bit_programs; then echo "$WIN32_BUILD"; else echo "$WIN64_BUILD"; fi
 }
 
+# WINEARCH (and for 64-bit Wine its loader) for what this machine runs: 32-bit Wine, or 64-bit Wine where
+# the machine runs no 32-bit programs. Debian's wine and wine-stable pick the 32-bit loader whenever it
+# is installed, so then ones that start the 64-bit loader go first on the PATH (wineboot, winepath and
+# the rest exec wine-stable).
+choose_wine() {
+  if runs_32bit_programs; then
+    export WINEARCH=win32
+    return
+  fi
+  export WINEARCH=win64
+  export WINELOADER=/usr/lib/wine/wine64
+  mkdir -p "$OUT/wine64-bin"
+  for name in wine wine-stable; do
+    printf '#!/bin/sh\nexec /usr/lib/wine/wine64 "$@"\n' >"$OUT/wine64-bin/$name"
+    chmod +x "$OUT/wine64-bin/$name"
+  done
+  case ":$PATH:" in *":$OUT/wine64-bin:"*) ;; *) export PATH=$OUT/wine64-bin:$PATH ;; esac
+  log "this machine runs no 32-bit programs: Windows programs run as the x86-64 build under 64-bit Wine"
+}
+
 # A private Wine prefix with headless windows and no crash dialog.
 setup_wine() {
   export WINEDEBUG=-all
   export WINEDLLOVERRIDES="mscoree,mshtml="
-  if runs_32bit_programs; then
-    export WINEPREFIX=$OUT/wine
-    export WINEARCH=win32
-  else
-    # Debian's wine and wine-stable pick the 32-bit loader whenever it is installed: put ones that
-    # start the 64-bit loader first on the PATH (wineboot, winepath and the rest exec wine-stable).
-    export WINEPREFIX=$OUT/wine64
-    export WINEARCH=win64
-    export WINELOADER=/usr/lib/wine/wine64
-    mkdir -p "$OUT/wine64-bin"
-    for name in wine wine-stable; do
-      printf '#!/bin/sh\nexec /usr/lib/wine/wine64 "$@"\n' >"$OUT/wine64-bin/$name"
-      chmod +x "$OUT/wine64-bin/$name"
-    done
-    case ":$PATH:" in *":$OUT/wine64-bin:"*) ;; *) export PATH=$OUT/wine64-bin:$PATH ;; esac
-    log "this machine runs no 32-bit programs: the Windows tests run the x86-64 build under 64-bit Wine"
-  fi
+  choose_wine
+  if [ "$WINEARCH" = win32 ]; then export WINEPREFIX=$OUT/wine; else export WINEPREFIX=$OUT/wine64; fi
   if [ ! -f "$WINEPREFIX/.aksfx-ready" ]; then
     log "creating the Wine prefix $WINEPREFIX"
     rm -rf "$WINEPREFIX"
