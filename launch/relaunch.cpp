@@ -242,6 +242,9 @@ bool makeUniqueFolder(wchar_t* folder)
     if (!makePrivateSecurity(&security))
         return false;
     SECURITY_ATTRIBUTES attributes = {sizeof attributes, &security.descriptor, FALSE};
+    // Made, not looked for first: two programs started in the same tick try the same name, and the one
+    // whose CreateDirectoryW finds it made goes on to the next. Only a folder this process made itself
+    // may be used (and later deleted).
     uint32_t n = GetTickCount();
     wchar_t candidate[PATH_BUFFER];
     for (uint32_t attempt = 0;; attempt++, n++) {
@@ -251,12 +254,11 @@ bool makeUniqueFolder(wchar_t* folder)
         folderNameFor(n, name);
         if (!PathCombineW(candidate, folder, name) || !PathAddBackslashW(candidate))
             return false;
-        if (!PathFileExistsW(candidate))
+        if (CreateDirectoryW(candidate, &attributes))
             break;
+        if (GetLastError() != ERROR_ALREADY_EXISTS)
+            return false;
     }
-    // Only a folder this process made itself may be used (and later deleted).
-    if (!CreateDirectoryW(candidate, &attributes))
-        return false;
     copyText(folder, PATH_BUFFER, candidate);
     return true;
 }

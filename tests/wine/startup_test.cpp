@@ -423,6 +423,36 @@ TEST(Relaunch, ReadOnlyStartedFileLeavesNoFolderBehind)
     EXPECT_EQ(temporaryFolderNames(), before) << "the private folder is removed";
 }
 
+// A script may start several files at once: each must get a private folder of its own, although all of
+// them pick a name from the same clock.
+TEST(Relaunch, FilesStartedTogetherEachRunInAFolderOfTheirOwn)
+{
+    std::wstring exe = makeSfx(L"together", L"");
+    std::wstring base = scratchFolder(L"together-doel");
+    std::vector<std::wstring> before = temporaryFolderNames();
+    const int COUNT = 4;
+    HANDLE processes[COUNT];
+    for (int i = 0; i < COUNT; i++) {
+        std::wstring line = quote(exe) + L" /AUTO " + quote(base + std::to_wstring(i));
+        STARTUPINFOW startup = {sizeof startup};
+        PROCESS_INFORMATION process;
+        ASSERT_TRUE(CreateProcessW(exe.c_str(), &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                                   &process));
+        CloseHandle(process.hThread);
+        processes[i] = process.hProcess;
+    }
+    // Automatic runs end by themselves; the limit only keeps a hanging run from hanging the test.
+    ASSERT_EQ(WaitForMultipleObjects(COUNT, processes, TRUE, 180000), WAIT_OBJECT_0);
+    for (int i = 0; i < COUNT; i++) {
+        DWORD code = 99;
+        GetExitCodeProcess(processes[i], &code);
+        CloseHandle(processes[i]);
+        EXPECT_EQ(code, 0u) << "run " << i;
+        expectExtracted(base + std::to_wstring(i) + L"\\");
+    }
+    EXPECT_EQ(temporaryFolderNames(), before) << "every private folder is removed";
+}
+
 TEST(Relaunch, NoTemporaryFolderIsReported)
 {
     std::wstring exe = makeSfx(L"notemp", L"");
