@@ -6,8 +6,9 @@
 // FileAlignment +36, SizeOfImage +56, SizeOfHeaders +60, CheckSum +64, NumberOfRvaAndSizes +92, data
 // directories from +96 with the resource table as entry 2 and the certificate table as entry 4). The
 // x86-64 build of the stub is PE32+ (magic 0x20B, 240 bytes): the same fields up to +64, its 8-byte
-// ImageBase and stack and heap sizes move NumberOfRvaAndSizes to +108 and the directories to +112. Then the section table of 40-byte entries (name 8, VirtualSize, VirtualAddress,
-// SizeOfRawData, PointerToRawData, ..., Characteristics at +36). Raw sizes and raw offsets are
+// ImageBase and stack and heap sizes move NumberOfRvaAndSizes to +108 and the directories to +112.
+// Then the section table of 40-byte entries (name 8, VirtualSize, VirtualAddress, SizeOfRawData,
+// PointerToRawData, ..., Characteristics at +36). Raw sizes and raw offsets are
 // multiples of FileAlignment; virtual addresses of SectionAlignment; SizeOfImage covers the last
 // section rounded up to SectionAlignment.
 //
