@@ -13,17 +13,24 @@ mkdir -p "$OUT"
 # Debian packages the project needs; wine32 needs the i386 architecture.
 PACKAGES=(
   cmake make g++ python3 openssl
-  g++-mingw-w64-i686 mingw-w64-i686-dev g++-mingw-w64-x86-64 mingw-w64-x86-64-dev libz-mingw-w64-dev
+  g++-mingw-w64-i686 mingw-w64-i686-dev libz-mingw-w64-dev
   zlib1g-dev libdeflate-dev libgtest-dev googletest libbenchmark-dev clang libclang-rt-14-dev
-  wine wine32:i386 wine64 xvfb xdotool imagemagick icoutils
+  wine wine32:i386 xvfb xdotool imagemagick icoutils
   zip unzip p7zip-full osslsigncode
 )
+# Where this machine runs no 32-bit programs (runs_32bit_programs): the x86-64 build and 64-bit Wine.
+PACKAGES_64=(g++-mingw-w64-x86-64 mingw-w64-x86-64-dev wine64)
 
 log() { printf '== %s\n' "$*" >&2; }
 
 install_packages() {
+  install_missing "${PACKAGES[@]}"
+  runs_32bit_programs || install_missing "${PACKAGES_64[@]}"
+}
+
+install_missing() {
   local missing=()
-  for p in "${PACKAGES[@]}"; do
+  for p in "$@"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
   done
   [ ${#missing[@]} -eq 0 ] && return 0
