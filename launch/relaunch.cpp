@@ -8,9 +8,11 @@
 // The private folder is named by a tick count in hexadecimal, counted up while the name is taken.
 #include "relaunch.h"
 
+//
+// The started process loads no library of the user interface (the program imports them delay-loaded):
+// it uses kernel32 and advapi32 only, and takes the splitter from shcore where that exists.
 #include <windows.h>
 #include <shellapi.h>
-#include <shlwapi.h>
 
 #include "../archive/path_rules.h"
 #include "../startup/messages.h"
@@ -27,10 +29,31 @@ struct ArgumentList {
     int count;
 };
 
+// The system's splitter (CommandLineToArgvW). shcore.dll exports it too where it exists (Wine's shell32
+// hands the call on to it); taken from there it spares the started process shell32, which loads user32
+// and gdi32, 30 ms and more under Wine.
+typedef LPWSTR*(WINAPI* SplitterCall)(LPCWSTR, int*);
+
+static SplitterCall systemSplitter()
+{
+    static SplitterCall splitter;
+    if (splitter)
+        return splitter;
+    wchar_t path[PATH_BUFFER];
+    UINT n = GetSystemDirectoryW(path, PATH_BUFFER);
+    HMODULE shcore = n > 0 && n < PATH_BUFFER && appendText(path, PATH_BUFFER, L"\\shcore.dll")
+                         ? LoadLibraryExW(path, nullptr, 0)
+                         : nullptr;
+    splitter = shcore ? (SplitterCall)(void*)GetProcAddress(shcore, "CommandLineToArgvW") : nullptr;
+    if (!splitter)
+        splitter = CommandLineToArgvW;
+    return splitter;
+}
+
 static ArgumentList splitCommandLine()
 {
     ArgumentList list = {nullptr, 0};
-    list.items = CommandLineToArgvW(GetCommandLineW(), &list.count);
+    list.items = systemSplitter()(GetCommandLineW(), &list.count);
     if (!list.items)
         list.count = 0;
     return list;
@@ -61,7 +84,8 @@ bool temporaryFolder(wchar_t* folder)
     DWORD n = GetTempPathW(PATH_BUFFER, shortForm);
     if (n == 0 || n >= 259)
         return false;
-    PathAddBackslashW(shortForm);
+    if (!appendSeparator(shortForm, PATH_BUFFER))
+        return false;
     wchar_t longForm[LONG_TEMP_BUFFER];
     DWORD m = GetLongPathNameW(shortForm, longForm, LONG_TEMP_BUFFER);
     if (m == 0 || m >= PATH_BUFFER)
@@ -69,6 +93,12 @@ bool temporaryFolder(wchar_t* folder)
     else
         copyText(folder, PATH_BUFFER, longForm);
     return true;
+}
+
+// folder, a backslash unless it ends in one, and name; false when it does not fit.
+static bool joinPath(wchar_t* out, uint32_t capacity, const wchar_t* folder, const wchar_t* name)
+{
+    return copyText(out, capacity, folder) && appendSeparator(out, capacity) && appendText(out, capacity, name);
 }
 
 // ---- The private folder's access list ----
@@ -194,7 +224,7 @@ static bool emptyFolder(const wchar_t* path, HANDLE folder, uint32_t depth)
 {
     wchar_t resolved[LONG_TEMP_BUFFER];
     wchar_t pattern[PATH_BUFFER];
-    if (depth >= MAX_TREE_DEPTH || !resolvedPath(folder, resolved) || !PathCombineW(pattern, path, L"*"))
+    if (depth >= MAX_TREE_DEPTH || !resolvedPath(folder, resolved) || !joinPath(pattern, PATH_BUFFER, path, L"*"))
         return false;
     WIN32_FIND_DATAW found;
     HANDLE search = FindFirstFileW(pattern, &found);
@@ -205,7 +235,7 @@ static bool emptyFolder(const wchar_t* path, HANDLE folder, uint32_t depth)
         if (lstrcmpW(found.cFileName, L".") == 0 || lstrcmpW(found.cFileName, L"..") == 0)
             continue;
         wchar_t child[PATH_BUFFER];
-        HANDLE entry = PathCombineW(child, path, found.cFileName) ? openEntry(child) : INVALID_HANDLE_VALUE;
+        HANDLE entry = joinPath(child, PATH_BUFFER, path, found.cFileName) ? openEntry(child) : INVALID_HANDLE_VALUE;
         if (entry == INVALID_HANDLE_VALUE) {
             emptied = false;
             continue;
@@ -235,7 +265,7 @@ static bool removeOpenedEntry(const wchar_t* path, HANDLE entry, DWORD listed, u
 
 bool makeUniqueFolder(wchar_t* folder)
 {
-    if (!PathFileExistsW(folder))
+    if (GetFileAttributesW(folder) == INVALID_FILE_ATTRIBUTES)
         return false;
     // A folder that others may enter is no private folder: without its access list none is made.
     PrivateSecurity security;
@@ -252,7 +282,7 @@ bool makeUniqueFolder(wchar_t* folder)
             return false;
         wchar_t name[9];
         folderNameFor(n, name);
-        if (!PathCombineW(candidate, folder, name) || !PathAddBackslashW(candidate))
+        if (!joinPath(candidate, PATH_BUFFER, folder, name) || !appendSeparator(candidate, PATH_BUFFER))
             return false;
         if (CreateDirectoryW(candidate, &attributes))
             break;
@@ -280,7 +310,7 @@ bool deleteFolderTree(const wchar_t* folder)
 static bool copyRecognisesItself(const wchar_t* line, const ArgumentList* original, const wchar_t* startedPath)
 {
     int count = 0;
-    wchar_t** split = CommandLineToArgvW(line, &count);
+    wchar_t** split = systemSplitter()(line, &count);
     if (!split)
         return false;
     bool same = original->count >= 1 && count == original->count + 2;
@@ -366,7 +396,7 @@ bool relaunchFromTemporaryCopy(UINT* exitCode)
     // Without a private folder of its own the process neither copies itself nor deletes anything.
     if (n > 0 && n < PATH_BUFFER && temporaryFolder(folder) && makeUniqueFolder(folder)) {
         wchar_t copyPath[PATH_BUFFER];
-        if (PathCombineW(copyPath, folder, PathFindFileNameW(startedPath))
+        if (joinPath(copyPath, PATH_BUFFER, folder, fileNamePart(startedPath))
             && CopyFileW(startedPath, copyPath, TRUE)) {
             // The copy takes the started file's attributes: a read-only one could not be removed.
             SetFileAttributesW(copyPath, FILE_ATTRIBUTE_NORMAL);

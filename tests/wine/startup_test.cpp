@@ -2,6 +2,11 @@
 // the private relaunch, seen through the windows a user would see.
 #include <gtest/gtest.h>
 
+#include <windows.h>
+#include <tlhelp32.h>
+
+#include <set>
+
 #include "test_files.h"
 #include "ui_driver.h"
 
@@ -289,6 +294,62 @@ TEST(Relaunch, WorkHappensInAPrivateCopyThatIsRemovedAfterwards)
     EXPECT_EQ(temporaryFolderNames(), before);
 }
 
+// The file names (lowercase) of the modules loaded in process pid.
+std::set<std::wstring> modulesOf(DWORD pid)
+{
+    std::set<std::wstring> names;
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, pid);
+    if (snapshot == INVALID_HANDLE_VALUE)
+        return names;
+    MODULEENTRY32W module;
+    module.dwSize = sizeof module;
+    for (BOOL more = Module32FirstW(snapshot, &module); more; more = Module32NextW(snapshot, &module)) {
+        std::wstring name = module.szModule;
+        for (wchar_t& c : name)
+            c = towlower(c);
+        names.insert(name);
+    }
+    CloseHandle(snapshot);
+    return names;
+}
+
+// The id of pid's parent process; 0 when it is gone.
+DWORD parentOf(DWORD pid)
+{
+    DWORD parent = 0;
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    PROCESSENTRY32W process;
+    process.dwSize = sizeof process;
+    for (BOOL more = Process32FirstW(snapshot, &process); more; more = Process32NextW(snapshot, &process))
+        if (process.th32ProcessID == pid)
+            parent = process.th32ParentProcessID;
+    CloseHandle(snapshot);
+    return parent;
+}
+
+// The started process only copies the file and waits: the libraries of the user interface load in the
+// copy alone (under Wine they cost more than the whole hand-over).
+TEST(Relaunch, StartedProcessLoadsNoUserInterfaceLibrary)
+{
+    std::wstring exe = makeSfx(L"lean-start", L"");
+    std::set<std::wstring> started, copy;
+    RunResult run = runProgram(exe, L"", [&](const SeenWindow& w, HWND h) {
+        if (w.hasControl(106)) {
+            copy = modulesOf(w.processId);
+            started = modulesOf(parentOf(w.processId));
+        }
+        return defaultAnswer(w, h);
+    });
+    ASSERT_FALSE(run.timedOut) << narrow(run.describe());
+    ASSERT_NE(mainDialog(run), nullptr) << narrow(run.describe());
+    ASSERT_TRUE(started.count(L"setup.exe") && started.count(L"kernel32.dll"))
+        << "the started process's modules were listed";
+    for (const wchar_t* library : {L"user32.dll", L"comctl32.dll"})
+        EXPECT_TRUE(copy.count(library)) << "the copy shows the dialog with " << narrow(library);
+    for (const wchar_t* library : {L"user32.dll", L"gdi32.dll", L"comctl32.dll", L"shell32.dll", L"shlwapi.dll"})
+        EXPECT_FALSE(started.count(library)) << "the started process loaded " << narrow(library);
+}
+
 TEST(Relaunch, LocalRedirectionEndsTheProgram)
 {
     std::wstring exe = makeSfx(L"dotlocal", L"");
@@ -434,7 +495,8 @@ TEST(Relaunch, FilesStartedTogetherEachRunInAFolderOfTheirOwn)
     HANDLE processes[COUNT];
     for (int i = 0; i < COUNT; i++) {
         std::wstring line = quote(exe) + L" /AUTO " + quote(base + std::to_wstring(i));
-        STARTUPINFOW startup = {sizeof startup};
+        STARTUPINFOW startup = {};
+        startup.cb = sizeof startup;
         PROCESS_INFORMATION process;
         ASSERT_TRUE(CreateProcessW(exe.c_str(), &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
                                    &process));
