@@ -28,6 +28,16 @@ struct ArgumentList {
     int count;
 };
 
+// The system folder's library name, loaded by its full path with flags; null when it cannot be.
+static HMODULE loadSystemLibrary(const wchar_t* name, DWORD flags)
+{
+    wchar_t path[PATH_BUFFER];
+    UINT n = GetSystemDirectoryW(path, PATH_BUFFER);
+    if (n == 0 || n >= PATH_BUFFER || !appendSeparator(path, PATH_BUFFER) || !appendText(path, PATH_BUFFER, name))
+        return nullptr;
+    return LoadLibraryExW(path, nullptr, flags);
+}
+
 // The system's splitter (CommandLineToArgvW). shcore.dll exports it too where it exists (Wine's shell32
 // hands the call on to it); taken from there it spares the started process shell32, which loads user32
 // and gdi32, 30 ms and more under Wine.
@@ -38,11 +48,7 @@ static SplitterCall systemSplitter()
     static SplitterCall splitter;
     if (splitter)
         return splitter;
-    wchar_t path[PATH_BUFFER];
-    UINT n = GetSystemDirectoryW(path, PATH_BUFFER);
-    HMODULE shcore = n > 0 && n < PATH_BUFFER && appendText(path, PATH_BUFFER, L"\\shcore.dll")
-                         ? LoadLibraryExW(path, nullptr, 0)
-                         : nullptr;
+    HMODULE shcore = loadSystemLibrary(L"shcore.dll", 0);
     splitter = shcore ? (SplitterCall)(void*)GetProcAddress(shcore, "CommandLineToArgvW") : nullptr;
     if (!splitter)
         splitter = CommandLineToArgvW;
@@ -56,15 +62,6 @@ static ArgumentList splitCommandLine()
     if (!list.items)
         list.count = 0;
     return list;
-}
-
-static void loadLanguagePackFromSystemFolder()
-{
-    wchar_t path[PATH_BUFFER];
-    UINT n = GetSystemDirectoryW(path, PATH_BUFFER);
-    if (n == 0 || n >= PATH_BUFFER || !appendText(path, PATH_BUFFER, L"\\lpk.dll"))
-        return;
-    LoadLibraryExW(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
 }
 
 static bool redirectionPresent()
@@ -377,7 +374,7 @@ static void reportNoCopy()
 
 bool relaunchFromTemporaryCopy(UINT* exitCode)
 {
-    loadLanguagePackFromSystemFolder();
+    loadSystemLibrary(L"lpk.dll", LOAD_WITH_ALTERED_SEARCH_PATH); // the language pack; stays loaded
     if (redirectionPresent())
         ExitProcess(1);
 

@@ -318,6 +318,8 @@ DWORD parentOf(DWORD pid)
 {
     DWORD parent = 0;
     HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE)
+        return 0;
     PROCESSENTRY32W process;
     process.dwSize = sizeof process;
     for (BOOL more = Process32FirstW(snapshot, &process); more; more = Process32NextW(snapshot, &process))
