@@ -2,6 +2,9 @@
 //
 //   startup_probe.exe --idle                 the do-nothing program: shows a window "aksfx idle" at once
 //                                            and waits until it is closed
+//   startup_probe.exe --idle-controls        the same after InitCommonControls (comctl32 loaded at run
+//                                            time, so that --idle does not load it): what any program
+//                                            with common controls pays before its first window
 //   startup_probe.exe --window CAPTION CMD   starts CMD (a whole command line), waits until a visible
 //                                            top-level window whose caption starts with CAPTION appears,
 //                                            prints the milliseconds from just before CreateProcessW to
@@ -46,8 +49,15 @@ LRESULT CALLBACK idleProc(HWND window, UINT message, WPARAM wParam, LPARAM lPara
     return DefWindowProcW(window, message, wParam, lParam);
 }
 
-int runIdle()
+int runIdle(bool commonControls)
 {
+    if (commonControls) {
+        HMODULE library = LoadLibraryW(L"comctl32.dll");
+        FARPROC initialise = library ? GetProcAddress(library, "InitCommonControls") : nullptr;
+        if (!initialise)
+            return 1;
+        ((void(WINAPI*)())(void*)initialise)();
+    }
     WNDCLASSW windowClass = {};
     windowClass.lpfnWndProc = idleProc;
     windowClass.hInstance = GetModuleHandleW(nullptr);
@@ -143,11 +153,13 @@ int runCopy(const wchar_t* file)
 int wmain(int argc, wchar_t** argv)
 {
     if (argc == 2 && lstrcmpW(argv[1], L"--idle") == 0)
-        return runIdle();
+        return runIdle(false);
+    if (argc == 2 && lstrcmpW(argv[1], L"--idle-controls") == 0)
+        return runIdle(true);
     if (argc == 4 && lstrcmpW(argv[1], L"--window") == 0)
         return runWindow(argv[2], argv[3]);
     if (argc == 3 && lstrcmpW(argv[1], L"--copy") == 0)
         return runCopy(argv[2]);
-    print("usage: startup_probe.exe --idle | --window CAPTION COMMAND-LINE | --copy FILE\n");
+    print("usage: startup_probe.exe --idle | --idle-controls | --window CAPTION COMMAND-LINE | --copy FILE\n");
     return 2;
 }
