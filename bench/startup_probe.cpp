@@ -11,6 +11,12 @@
 //                                            then, closes the window and waits for CMD to end
 //   startup_probe.exe --copy FILE            prints the milliseconds CopyFileW takes to copy FILE into
 //                                            %TEMP% (the copy is removed again)
+//   startup_probe.exe --cancel CAPTION FILE CMD
+//                                            starts CMD (a self-extracting file in automatic mode), waits for
+//                                            its dialog (caption as above) and until FILE, which it writes,
+//                                            holds 32 MiB, then clicks the dialog five times and prints the
+//                                            milliseconds from each click to the visible question whether
+//                                            to stop; it answers No, and Yes the fifth time
 // Windows are looked for every millisecond; a run that shows no window within 60 s fails (exit code 1).
 #include <windows.h>
 
@@ -127,6 +133,87 @@ int runWindow(const wchar_t* caption, const wchar_t* commandLine)
     return 0;
 }
 
+BOOL CALLBACK matchQuestion(HWND window, LPARAM lParam)
+{
+    wchar_t className[16], text[64];
+    if (!IsWindowVisible(window) || !GetClassNameW(window, className, 16) || lstrcmpW(className, L"#32770") != 0)
+        return TRUE;
+    if (GetDlgItemTextW(window, 0xFFFF, text, 64) && lstrcmpW(text, L"Uitpakbewerking afbreken?") == 0) {
+        *(HWND*)lParam = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+ULONGLONG fileSize(const wchar_t* path)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExW(path, GetFileExInfoStandard, &data))
+        return 0;
+    return ((ULONGLONG)data.nFileSizeHigh << 32) | data.nFileSizeLow;
+}
+
+int runCancel(const wchar_t* caption, const wchar_t* file, const wchar_t* commandLine)
+{
+    const int clicks = 5;
+    std::wstring line = commandLine;
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process;
+    if (!CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
+        print("startup_probe: cannot start the program\n");
+        return 1;
+    }
+    LARGE_INTEGER start;
+    QueryPerformanceCounter(&start);
+    Search search = {caption, nullptr};
+    while (!search.found && millisecondsSince(start) < 60000) {
+        EnumWindows(matchWindow, (LPARAM)&search);
+        if (!search.found)
+            Sleep(1);
+    }
+    while (search.found && fileSize(file) < (32u << 20) && millisecondsSince(start) < 60000)
+        Sleep(1);
+    const char* failure = !search.found ? "no dialog appeared" : fileSize(file) < (32u << 20) ? "nothing written" : nullptr;
+    char latencies[256] = "";
+    for (int i = 0; !failure && i < clicks; i++) {
+        QueryPerformanceCounter(&start);
+        PostMessageW(search.found, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(20, 20));
+        PostMessageW(search.found, WM_LBUTTONUP, 0, MAKELPARAM(20, 20));
+        HWND question = nullptr;
+        while (!question && millisecondsSince(start) < 10000) {
+            EnumWindows(matchQuestion, (LPARAM)&question);
+            if (!question)
+                Sleep(1);
+        }
+        if (!question) {
+            failure = "no question after a click";
+            break;
+        }
+        char number[32];
+        unsigned long tenths = (unsigned long)(millisecondsSince(start) * 10.0 + 0.5);
+        wsprintfA(number, i ? " %lu.%lu" : "%lu.%lu", tenths / 10, tenths % 10);
+        lstrcatA(latencies, number);
+        PostMessageW(question, WM_COMMAND, i == clicks - 1 ? IDYES : IDNO, 0);
+        for (QueryPerformanceCounter(&start); IsWindow(question) && millisecondsSince(start) < 10000;)
+            Sleep(1);
+        Sleep(50);
+    }
+    if (failure) {
+        print("startup_probe: ");
+        print(failure);
+        print("\n");
+        TerminateProcess(process.hProcess, 1);
+        return 1;
+    }
+    lstrcatA(latencies, "\n");
+    print(latencies);
+    WaitForSingleObject(process.hProcess, 60000);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return 0;
+}
+
 int runCopy(const wchar_t* file)
 {
     wchar_t target[MAX_PATH + 32];
@@ -160,6 +247,9 @@ int wmain(int argc, wchar_t** argv)
         return runWindow(argv[2], argv[3]);
     if (argc == 3 && lstrcmpW(argv[1], L"--copy") == 0)
         return runCopy(argv[2]);
-    print("usage: startup_probe.exe --idle | --idle-controls | --window CAPTION COMMAND-LINE | --copy FILE\n");
+    if (argc == 5 && lstrcmpW(argv[1], L"--cancel") == 0)
+        return runCancel(argv[2], argv[3], argv[4]);
+    print("usage: startup_probe.exe --idle | --idle-controls | --window CAPTION COMMAND-LINE | --copy FILE\n"
+          "       | --cancel CAPTION FILE COMMAND-LINE\n");
     return 2;
 }
