@@ -14,9 +14,11 @@
 //   startup_probe.exe --cancel CAPTION FILE CMD
 //                                            starts CMD (a self-extracting file in automatic mode), waits for
 //                                            its dialog (caption as above) and until FILE, which it writes,
-//                                            holds 32 MiB, then clicks the dialog five times and prints the
-//                                            milliseconds from each click to the visible question whether
-//                                            to stop; it answers No, and Yes the fifth time
+//                                            holds 32 MiB; then prints on one line the milliseconds that 10
+//                                            messages sent to the dialog (WM_NULL) took to be answered, and
+//                                            on the next, for five clicks on the dialog, the milliseconds from
+//                                            each click to the visible question whether to stop; it answers
+//                                            No, and Yes the fifth time
 // Windows are looked for every millisecond; a run that shows no window within 60 s fails (exit code 1).
 #include <windows.h>
 
@@ -133,6 +135,15 @@ int runWindow(const wchar_t* caption, const wchar_t* commandLine)
     return 0;
 }
 
+// Appends ms to a line of numbers, separated by blanks (the first, i == 0, without one).
+void appendMilliseconds(char* line, int i, double ms)
+{
+    char number[32];
+    unsigned long tenths = (unsigned long)(ms * 10.0 + 0.5);
+    wsprintfA(number, i ? " %lu.%lu" : "%lu.%lu", tenths / 10, tenths % 10);
+    lstrcatA(line, number);
+}
+
 BOOL CALLBACK matchQuestion(HWND window, LPARAM lParam)
 {
     wchar_t className[16], text[64];
@@ -175,7 +186,16 @@ int runCancel(const wchar_t* caption, const wchar_t* file, const wchar_t* comman
     while (search.found && fileSize(file) < (32u << 20) && millisecondsSince(start) < 60000)
         Sleep(1);
     const char* failure = !search.found ? "no dialog appeared" : fileSize(file) < (32u << 20) ? "nothing written" : nullptr;
-    char latencies[256] = "";
+    char latencies[512] = "";
+    for (int i = 0; !failure && i < 10; i++) {
+        QueryPerformanceCounter(&start);
+        DWORD_PTR result;
+        if (!SendMessageTimeoutW(search.found, WM_NULL, 0, 0, SMTO_NORMAL, 10000, &result))
+            failure = "the dialog did not answer a message";
+        appendMilliseconds(latencies, i, millisecondsSince(start));
+        Sleep(2);
+    }
+    lstrcatA(latencies, "\n");
     for (int i = 0; !failure && i < clicks; i++) {
         QueryPerformanceCounter(&start);
         PostMessageW(search.found, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(20, 20));
@@ -190,14 +210,11 @@ int runCancel(const wchar_t* caption, const wchar_t* file, const wchar_t* comman
             failure = "no question after a click";
             break;
         }
-        char number[32];
-        unsigned long tenths = (unsigned long)(millisecondsSince(start) * 10.0 + 0.5);
-        wsprintfA(number, i ? " %lu.%lu" : "%lu.%lu", tenths / 10, tenths % 10);
-        lstrcatA(latencies, number);
+        appendMilliseconds(latencies, i, millisecondsSince(start));
         PostMessageW(question, WM_COMMAND, i == clicks - 1 ? IDYES : IDNO, 0);
         for (QueryPerformanceCounter(&start); IsWindow(question) && millisecondsSince(start) < 10000;)
             Sleep(1);
-        Sleep(50);
+        Sleep(20);
     }
     if (failure) {
         print("startup_probe: ");
