@@ -183,15 +183,22 @@ int runCancel(const wchar_t* caption, const wchar_t* file, const wchar_t* comman
         if (!search.found)
             Sleep(1);
     }
-    while (search.found && fileSize(file) < (32u << 20) && millisecondsSince(start) < 60000)
+    const ULONGLONG enough = 32u << 20;
+    while (search.found && fileSize(file) < enough && millisecondsSince(start) < 60000)
         Sleep(1);
-    const char* failure = !search.found ? "no dialog appeared" : fileSize(file) < (32u << 20) ? "nothing written" : nullptr;
+    const char* failure = nullptr;
+    if (!search.found)
+        failure = "no dialog appeared";
+    else if (fileSize(file) < enough)
+        failure = "nothing written";
     char latencies[512] = "";
     for (int i = 0; !failure && i < 10; i++) {
         QueryPerformanceCounter(&start);
         DWORD_PTR result;
-        if (!SendMessageTimeoutW(search.found, WM_NULL, 0, 0, SMTO_NORMAL, 10000, &result))
+        if (!SendMessageTimeoutW(search.found, WM_NULL, 0, 0, SMTO_NORMAL, 10000, &result)) {
             failure = "the dialog did not answer a message";
+            break;
+        }
         appendMilliseconds(latencies, i, millisecondsSince(start));
         Sleep(2);
     }
