@@ -40,11 +40,20 @@ double millisecondsSince(const LARGE_INTEGER& start)
     return (double)(now.QuadPart - start.QuadPart) * 1000.0 / (double)frequency.QuadPart;
 }
 
+// Appends ms, in tenths, to a line of numbers separated by blanks (the first, i == 0, without one).
+void appendMilliseconds(char* line, int i, double ms)
+{
+    char number[32];
+    unsigned long tenths = (unsigned long)(ms * 10.0 + 0.5);
+    wsprintfA(number, i ? " %lu.%lu" : "%lu.%lu", tenths / 10, tenths % 10);
+    lstrcatA(line, number);
+}
+
 void printMilliseconds(double ms)
 {
-    char line[64];
-    unsigned long tenths = (unsigned long)(ms * 10.0 + 0.5);
-    wsprintfA(line, "%lu.%lu\n", tenths / 10, tenths % 10);
+    char line[64] = "";
+    appendMilliseconds(line, 0, ms);
+    lstrcatA(line, "\n");
     print(line);
 }
 
@@ -85,75 +94,92 @@ int runIdle(bool commonControls)
 }
 
 struct Search {
-    const wchar_t* caption;
+    const wchar_t* text;
     HWND found;
 };
 
-BOOL CALLBACK matchWindow(HWND window, LPARAM lParam)
+// A visible top-level window whose caption starts with the text.
+BOOL CALLBACK matchCaption(HWND window, LPARAM lParam)
 {
     Search* search = (Search*)lParam;
     if (!IsWindowVisible(window))
         return TRUE;
     wchar_t text[256];
     int n = GetWindowTextW(window, text, 256);
-    int want = lstrlenW(search->caption);
-    if (n >= want && wcsncmp(text, search->caption, (size_t)want) == 0) {
+    int want = lstrlenW(search->text);
+    if (n >= want && wcsncmp(text, search->text, (size_t)want) == 0) {
         search->found = window;
         return FALSE;
     }
     return TRUE;
 }
 
-int runWindow(const wchar_t* caption, const wchar_t* commandLine)
+// A visible message box (a dialog whose static control 0xFFFF holds the message) saying the text.
+BOOL CALLBACK matchMessageBox(HWND window, LPARAM lParam)
+{
+    Search* search = (Search*)lParam;
+    wchar_t className[16], text[256];
+    if (!IsWindowVisible(window) || !GetClassNameW(window, className, 16) || lstrcmpW(className, L"#32770") != 0)
+        return TRUE;
+    if (GetDlgItemTextW(window, 0xFFFF, text, 256) && lstrcmpW(text, search->text) == 0) {
+        search->found = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+// Looks every millisecond for a window that match accepts, until limitMs have passed since start.
+HWND waitForWindow(WNDENUMPROC match, const wchar_t* text, const LARGE_INTEGER& start, double limitMs)
+{
+    Search search = {text, nullptr};
+    while (!search.found && millisecondsSince(start) < limitMs) {
+        EnumWindows(match, (LPARAM)&search);
+        if (!search.found)
+            Sleep(1);
+    }
+    return search.found;
+}
+
+bool startProgram(const wchar_t* commandLine, PROCESS_INFORMATION* process)
 {
     std::wstring line = commandLine;
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
+    if (CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, process))
+        return true;
+    print("startup_probe: cannot start the program\n");
+    return false;
+}
+
+// Ends a run: after a failure (named) the program is stopped, else it is waited for.
+int endProgram(const PROCESS_INFORMATION& process, const char* failure)
+{
+    if (failure) {
+        print("startup_probe: ");
+        print(failure);
+        print("\n");
+        TerminateProcess(process.hProcess, 1);
+    } else {
+        WaitForSingleObject(process.hProcess, 60000);
+    }
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return failure ? 1 : 0;
+}
+
+int runWindow(const wchar_t* caption, const wchar_t* commandLine)
+{
     PROCESS_INFORMATION process;
     LARGE_INTEGER start;
     QueryPerformanceCounter(&start);
-    if (!CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
-        print("startup_probe: cannot start the program\n");
+    if (!startProgram(commandLine, &process))
         return 1;
-    }
-    Search search = {caption, nullptr};
-    while (!search.found && millisecondsSince(start) < 60000) {
-        EnumWindows(matchWindow, (LPARAM)&search);
-        if (!search.found)
-            Sleep(1);
-    }
-    if (!search.found) {
-        print("startup_probe: no window appeared\n");
-        TerminateProcess(process.hProcess, 1);
-        return 1;
-    }
+    HWND window = waitForWindow(matchCaption, caption, start, 60000);
+    if (!window)
+        return endProgram(process, "no window appeared");
     printMilliseconds(millisecondsSince(start));
-    PostMessageW(search.found, WM_CLOSE, 0, 0);
-    WaitForSingleObject(process.hProcess, 60000);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    return 0;
-}
-
-// Appends ms to a line of numbers, separated by blanks (the first, i == 0, without one).
-void appendMilliseconds(char* line, int i, double ms)
-{
-    char number[32];
-    unsigned long tenths = (unsigned long)(ms * 10.0 + 0.5);
-    wsprintfA(number, i ? " %lu.%lu" : "%lu.%lu", tenths / 10, tenths % 10);
-    lstrcatA(line, number);
-}
-
-BOOL CALLBACK matchQuestion(HWND window, LPARAM lParam)
-{
-    wchar_t className[16], text[64];
-    if (!IsWindowVisible(window) || !GetClassNameW(window, className, 16) || lstrcmpW(className, L"#32770") != 0)
-        return TRUE;
-    if (GetDlgItemTextW(window, 0xFFFF, text, 64) && lstrcmpW(text, L"Uitpakbewerking afbreken?") == 0) {
-        *(HWND*)lParam = window;
-        return FALSE;
-    }
-    return TRUE;
+    PostMessageW(window, WM_CLOSE, 0, 0);
+    return endProgram(process, nullptr);
 }
 
 ULONGLONG fileSize(const wchar_t* path)
@@ -166,76 +192,47 @@ ULONGLONG fileSize(const wchar_t* path)
 
 int runCancel(const wchar_t* caption, const wchar_t* file, const wchar_t* commandLine)
 {
-    const int clicks = 5;
-    std::wstring line = commandLine;
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof startup;
+    const int messages = 10, clicks = 5;
+    const ULONGLONG enough = 32u << 20;
     PROCESS_INFORMATION process;
-    if (!CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
-        print("startup_probe: cannot start the program\n");
+    if (!startProgram(commandLine, &process))
         return 1;
-    }
     LARGE_INTEGER start;
     QueryPerformanceCounter(&start);
-    Search search = {caption, nullptr};
-    while (!search.found && millisecondsSince(start) < 60000) {
-        EnumWindows(matchWindow, (LPARAM)&search);
-        if (!search.found)
-            Sleep(1);
-    }
-    const ULONGLONG enough = 32u << 20;
-    while (search.found && fileSize(file) < enough && millisecondsSince(start) < 60000)
+    HWND dialog = waitForWindow(matchCaption, caption, start, 60000);
+    if (!dialog)
+        return endProgram(process, "no dialog appeared");
+    while (fileSize(file) < enough && millisecondsSince(start) < 60000)
         Sleep(1);
-    const char* failure = nullptr;
-    if (!search.found)
-        failure = "no dialog appeared";
-    else if (fileSize(file) < enough)
-        failure = "nothing written";
+    if (fileSize(file) < enough)
+        return endProgram(process, "nothing written");
+
     char latencies[512] = "";
-    for (int i = 0; !failure && i < 10; i++) {
+    for (int i = 0; i < messages; i++) {
         QueryPerformanceCounter(&start);
         DWORD_PTR result;
-        if (!SendMessageTimeoutW(search.found, WM_NULL, 0, 0, SMTO_NORMAL, 10000, &result)) {
-            failure = "the dialog did not answer a message";
-            break;
-        }
+        if (!SendMessageTimeoutW(dialog, WM_NULL, 0, 0, SMTO_NORMAL, 10000, &result))
+            return endProgram(process, "the dialog did not answer a message");
         appendMilliseconds(latencies, i, millisecondsSince(start));
         Sleep(2);
     }
     lstrcatA(latencies, "\n");
-    for (int i = 0; !failure && i < clicks; i++) {
+    for (int i = 0; i < clicks; i++) {
         QueryPerformanceCounter(&start);
-        PostMessageW(search.found, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(20, 20));
-        PostMessageW(search.found, WM_LBUTTONUP, 0, MAKELPARAM(20, 20));
-        HWND question = nullptr;
-        while (!question && millisecondsSince(start) < 10000) {
-            EnumWindows(matchQuestion, (LPARAM)&question);
-            if (!question)
-                Sleep(1);
-        }
-        if (!question) {
-            failure = "no question after a click";
-            break;
-        }
+        PostMessageW(dialog, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(20, 20));
+        PostMessageW(dialog, WM_LBUTTONUP, 0, MAKELPARAM(20, 20));
+        HWND question = waitForWindow(matchMessageBox, L"Uitpakbewerking afbreken?", start, 10000);
+        if (!question)
+            return endProgram(process, "no question after a click");
         appendMilliseconds(latencies, i, millisecondsSince(start));
         PostMessageW(question, WM_COMMAND, i == clicks - 1 ? IDYES : IDNO, 0);
         for (QueryPerformanceCounter(&start); IsWindow(question) && millisecondsSince(start) < 10000;)
             Sleep(1);
         Sleep(20);
     }
-    if (failure) {
-        print("startup_probe: ");
-        print(failure);
-        print("\n");
-        TerminateProcess(process.hProcess, 1);
-        return 1;
-    }
     lstrcatA(latencies, "\n");
     print(latencies);
-    WaitForSingleObject(process.hProcess, 60000);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    return 0;
+    return endProgram(process, nullptr);
 }
 
 int runCopy(const wchar_t* file)
