@@ -7,6 +7,7 @@ NATIVE_BUILD=$OUT/build/native
 ASAN_BUILD=$OUT/build/native-asan
 WIN32_BUILD=$OUT/build/win32
 WIN64_BUILD=$OUT/build/win64
+VM_DIR=$OUT/vm
 JOBS=${JOBS:-$(nproc)}
 mkdir -p "$OUT"
 
@@ -18,14 +19,37 @@ PACKAGES=(
   wine wine32:i386 xvfb xdotool imagemagick icoutils
   zip unzip p7zip-full osslsigncode
 )
-# Where this machine runs no 32-bit programs (runs_32bit_programs): the x86-64 build and 64-bit Wine.
+# On the virtual machine's route (uses_vm): the x86-64 build and 64-bit Wine natively, and the machine
+# (qemu, busybox for its initramfs, and a kernel fetched by fetch_vm_kernel).
 PACKAGES_64=(g++-mingw-w64-x86-64 mingw-w64-x86-64-dev wine64)
+PACKAGES_VM=(qemu-system-x86 busybox-static)
 
 log() { printf '== %s\n' "$*" >&2; }
 
 install_packages() {
   install_missing "${PACKAGES[@]}"
-  runs_32bit_programs || install_missing "${PACKAGES_64[@]}"
+  if uses_vm; then
+    install_missing "${PACKAGES_64[@]}" "${PACKAGES_VM[@]}"
+    fetch_vm_kernel
+  fi
+}
+
+# Debian's kernel for the virtual machine (IA-32 emulation on), unpacked under out/vm/kernel: the
+# package is downloaded, not installed, so the host's /boot stays as it is. Prints nothing when present.
+fetch_vm_kernel() {
+  local pkg
+  pkg=$(apt-cache depends linux-image-amd64 2>/dev/null | sed -n 's/^ *Depends: \(linux-image-[0-9][^ ]*\)$/\1/p' | head -1)
+  [ -n "$pkg" ] || { log "no kernel package behind linux-image-amd64"; return 1; }
+  [ -f "$VM_DIR/kernel/$pkg/.unpacked" ] && return 0
+  log "fetching $pkg for the virtual machine"
+  rm -rf "$VM_DIR/kernel" "$VM_DIR/download"
+  mkdir -p "$VM_DIR/download" "$VM_DIR/kernel/$pkg"
+  local sudo=
+  [ "$(id -u)" -eq 0 ] || sudo=sudo
+  (cd "$VM_DIR/download" && { apt-get download -q "$pkg" >&2 || { $sudo apt-get update -q >&2 && apt-get download -q "$pkg" >&2; }; })
+  dpkg-deb -x "$VM_DIR"/download/"$pkg"_*.deb "$VM_DIR/kernel/$pkg"
+  rm -rf "$VM_DIR/download"
+  touch "$VM_DIR/kernel/$pkg/.unpacked"
 }
 
 install_missing() {
@@ -50,19 +74,30 @@ runs_32bit_programs() {
   /lib/i386-linux-gnu/ld-linux.so.2 --version >/dev/null 2>&1
 }
 
-# The Windows build whose programs run here: the 32-bit one, or on a machine that runs no 32-bit
-# programs the x86-64 build of the same sources under 64-bit Wine. What is shipped is always the
-# 32-bit build.
-windows_test_build() {
-  if runs_32bit_programs; then echo "$WIN32_BUILD"; else echo "$WIN64_BUILD"; fi
+# Whether the shipped i686 build's Windows programs run in the virtual machine (scripts/vm): where this
+# machine runs no 32-bit programs, or when AKSFX_VM=1 asks for it.
+uses_vm() {
+  [ "${AKSFX_VM:-}" = 1 ] || ! runs_32bit_programs
 }
+
+# The Windows build whose programs run natively here: the 32-bit one, or on the virtual machine's route
+# the x86-64 build of the same sources under 64-bit Wine. What is shipped is always the 32-bit build.
+windows_test_build() {
+  if uses_vm; then echo "$WIN64_BUILD"; else echo "$WIN32_BUILD"; fi
+}
+
+# Which build runs where, for log lines: "i686 build, 32-bit Wine" and the like.
+native_route() {
+  if uses_vm; then echo "x86-64 build, 64-bit Wine on this machine"; else echo "i686 build, 32-bit Wine on this machine"; fi
+}
+VM_ROUTE="i686 build, 32-bit Wine in the virtual machine"
 
 # WINEARCH (and for 64-bit Wine its loader) for what this machine runs: 32-bit Wine, or 64-bit Wine where
 # the machine runs no 32-bit programs. Debian's wine and wine-stable pick the 32-bit loader whenever it
 # is installed, so then ones that start the 64-bit loader go first on the PATH (wineboot, winepath and
 # the rest exec wine-stable).
 choose_wine() {
-  if runs_32bit_programs; then
+  if ! uses_vm; then
     export WINEARCH=win32
     return
   fi
@@ -74,7 +109,7 @@ choose_wine() {
     chmod +x "$OUT/wine64-bin/$name"
   done
   case ":$PATH:" in *":$OUT/wine64-bin:"*) ;; *) export PATH=$OUT/wine64-bin:$PATH ;; esac
-  log "this machine runs no 32-bit programs: Windows programs run as the x86-64 build under 64-bit Wine"
+  log "Windows programs on this machine: the x86-64 build under 64-bit Wine"
 }
 
 # A private Wine prefix with headless windows and no crash dialog.
