@@ -6,7 +6,7 @@
 // its closing quote a literal one); the result is split by the system before the copy starts, and a copy
 // that would not recognise itself is never started. The copy's exit code becomes the started process's.
 // The private folder is named by a tick count in hexadecimal, counted up while the name is taken.
-// The started process loads no library of the user interface (the program imports them delay-loaded):
+// The started process loads no library of the user interface (the program loads them at the first call):
 // it calls kernel32 and advapi32 only, and takes the splitter from shcore where that exists.
 #include "relaunch.h"
 

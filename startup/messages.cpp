@@ -84,6 +84,12 @@ const wchar_t* formatMessageText(int line, const wchar_t* format, ...)
     return messageText;
 }
 
+void windowNotMade()
+{
+    runOutcome = OUTCOME_FAILED;
+    MessageBoxW(nullptr, loadText(IDS_NO_WINDOW), loadText(IDS_CAPTION), MB_ICONERROR);
+}
+
 void readError(int code)
 {
     wchar_t suffix[16];

@@ -28,6 +28,10 @@ const wchar_t* loadText(int id);
 // Message box with the program's caption (string 2000), owned by mainDialogWindow.
 int showMessage(const wchar_t* text, UINT style);
 
+// A dialog the run needs could not be made (DialogBoxParamW gave 0 or -1): the outcome is a failure, and a
+// message box says so where one can still be shown.
+void windowNotMade();
+
 // Error box, then a stop with value 2; the outcome is a failure.
 [[noreturn]] void fatalMessage(const wchar_t* text);
 [[noreturn]] void headerCorrupt();

@@ -184,7 +184,9 @@ int runStub(wchar_t* commandLine)
         automaticMode = 1;
     parseAutoSwitch(commandLine);
 
-    DialogBoxParamW(instanceHandle, MAKEINTRESOURCEW(MAIN_DIALOG), parentWindow, mainDialogProc, 0);
+    // The dialog only ends with 1: 0 (an owner that is no window) or -1 means it was never made.
+    if (DialogBoxParamW(instanceHandle, MAKEINTRESOURCEW(MAIN_DIALOG), parentWindow, mainDialogProc, 0) <= 0)
+        windowNotMade();
     releaseWorkState();
     if (programAfterRun)
         return startProgramAfterRun();

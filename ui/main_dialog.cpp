@@ -116,7 +116,16 @@ static BOOL startExtraction(HWND window)
         return FALSE;
     }
     SetDlgItemTextW(window, STATUS_LINE, L"");
-    if (promptForPassword() == 0) {
+    INT_PTR password = promptForPassword();
+    if (password == -1) {
+        windowNotMade();
+        if (automaticMode)
+            EndDialog(window, 1);
+        else
+            EnableWindow(unzip, TRUE);
+        return TRUE;
+    }
+    if (password == 0) {
         // Unattended, nobody is there to try again: the run counts as stopped by the user.
         if (automaticMode)
             runOutcome = OUTCOME_STOPPED;

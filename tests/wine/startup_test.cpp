@@ -530,6 +530,17 @@ TEST(Relaunch, NoTemporaryFolderIsReported)
     EXPECT_FALSE(exists(target + L"x")) << "nothing runs without a private copy";
 }
 
+// A run whose dialog cannot be made (here: an owner that is no window) extracts nothing and fails.
+TEST(Startup, DialogThatCannotBeMadeIsAFailure)
+{
+    std::wstring exe = makeSfx(L"nowindow", L"");
+    std::wstring target = scratchFolder(L"nowindow-doel");
+    RunResult run = runUnattended(exe, L" -parent=1 /AUTO " + quote(target + L"x"), L"");
+    expectOnlyBox(run, L"Kan het venster van dit zelfuitpakkende bestand niet openen. Er is niets uitgepakt.",
+                  1);
+    EXPECT_FALSE(exists(target + L"x\\readme.txt"));
+}
+
 TEST(Startup, SignedFileStillChecksOut)
 {
     std::wstring signedExe = buildProgram(L"fixtures\\signed.exe");
