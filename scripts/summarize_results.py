@@ -1,11 +1,14 @@
 #!/usr/bin/env python3
 """Adds up the test results of every layer and prints "N passed, N failed".
 
-Each results folder holds ctest's JUnit file (ctest.xml) and one GoogleTest XML file per test program.
+Each results folder holds ctest's JUnit files (ctest.xml, and ctest-NAME.xml for further runs of ctest) and
+one GoogleTest XML file per test program.
 A program counts with its GoogleTest cases; a ctest test without such a file (a script, or a program that
 died before writing it) counts as one case. A program that failed although its cases passed counts one
-failure more. A fuzz-results folder holds a one-word status file.
+failure more. A fuzz-results folder holds a one-word status file. A folder filled by the virtual machine
+(scripts/vm) holds vm-status: "timeout" or "crash" there counts one failure more.
 """
+import glob
 import os
 import sys
 import xml.etree.ElementTree as ET
@@ -13,11 +16,18 @@ import xml.etree.ElementTree as ET
 
 def count_folder(folder):
     passed = failed = 0
-    junit = os.path.join(folder, "ctest.xml")
-    if not os.path.exists(junit):
+    vm_status = os.path.join(folder, "vm-status")
+    if os.path.exists(vm_status):
+        outcome = open(vm_status).read().strip()
+        if not outcome.startswith("exit"):
+            print(f"{folder}: the virtual machine ended by {outcome}", file=sys.stderr)
+            failed += 1
+    junits = sorted(glob.glob(os.path.join(folder, "ctest*.xml")))
+    if not junits:
         print(f"no results in {folder}", file=sys.stderr)
-        return 0, 1
-    for case in ET.parse(junit).getroot().iter("testcase"):
+        return passed, max(failed, 1)
+    cases = [case for junit in junits for case in ET.parse(junit).getroot().iter("testcase")]
+    for case in cases:
         name = case.get("name")
         ctest_failed = case.get("status") not in (None, "run") or case.find("failure") is not None
         gtest = os.path.join(folder, f"{name}.xml")
