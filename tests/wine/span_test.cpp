@@ -515,8 +515,8 @@ TEST(SpannedSet, InfoZipSplitArchiveExtracts)
     // built with --zip-volumes.
     std::wstring fixtures = buildProgram(L"fixtures\\span-infozip\\");
     std::wstring dir = scratchFolder(L"span-iz");
-    ASSERT_NO_FATAL_FAILURE(
-        buildSfx(L"--span 2000000 --zip-volumes -o " + quote(dir + L"SETUP.EXE") + L" " + quote(fixtures + L"payload")));
+    ASSERT_NO_FATAL_FAILURE(buildSfx(L"--span 2000000 --zip-volumes -o " + quote(dir + L"SETUP.EXE") + L" "
+                                     + quote(fixtures + L"payload")));
     DiskSet set(3);
     const wchar_t* pieces[] = {L"split.z01", L"split.z02", L"split.zip"};
     for (int i = 0; i < 3; i++) {
