@@ -184,7 +184,7 @@ TEST(Producers, ExtractLikeUnzip)
         for (const auto& w : run.seen)
             passwordDialogs += isPasswordDialog(w);
         EXPECT_EQ(passwordDialogs, c.password.empty() ? 0 : 1);
-        expectSameTree(fixture(L"ref\\" + std::wstring(c.name) + L"\\"), target);
+        ASSERT_NO_FATAL_FAILURE(expectSameTree(fixture(L"ref\\" + std::wstring(c.name) + L"\\"), target));
     }
 }
 

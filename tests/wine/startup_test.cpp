@@ -133,7 +133,7 @@ TEST(Startup, DamageIsReported)
         ASSERT_NO_FATAL_FAILURE(writeWhole(exe, file));
         RunResult run = runProgram(exe, L"");
         if (c.message) {
-            expectOnlyBox(run, *c.message, 1);
+            ASSERT_NO_FATAL_FAILURE(expectOnlyBox(run, *c.message, 1));
         } else {
             EXPECT_NE(mainDialog(run), nullptr) << narrow(run.describe());
             EXPECT_EQ(firstBox(run), nullptr) << narrow(run.describe());
@@ -161,7 +161,7 @@ TEST(Startup, InfoOptionIsLookedForInTheUsersArgumentsOnly)
             buildSfx(L"--info \"-win32 -le -overwrite\" -o " + quote(exe) + L" " + quote(payloadFolder())));
         RunResult run = runProgram(exe, c.args);
         if (c.info) {
-            expectOnlyBox(run, L"-win32 -le -overwrite", 0);
+            ASSERT_NO_FATAL_FAILURE(expectOnlyBox(run, L"-win32 -le -overwrite", 0));
             ASSERT_EQ(run.seen.size(), 1u);
             EXPECT_EQ(run.seen[0].buttons(), std::vector<int>{IDOK});
         } else {
@@ -549,9 +549,10 @@ TEST(Relaunch, NoTemporaryFolderIsReported)
     std::wstring target = scratchFolder(L"notemp-doel");
     std::wstring environment = environmentWith({{L"TMP", L"C:\\no\\such\\folder"}, {L"TEMP", L"C:\\no\\such\\folder"}});
     RunResult run = runUnattended(exe, L" /AUTO " + quote(target + L"x"), L"", environment);
-    expectOnlyBox(run, L"Kan geen tijdelijke kopie van dit zelfuitpakkende bestand maken of starten. Mogelijke "
-                       L"oorzaak: de map voor tijdelijke bestanden (TMP of TEMP) ontbreekt of de schijf is vol.",
-                  1);
+    ASSERT_NO_FATAL_FAILURE(expectOnlyBox(
+        run, L"Kan geen tijdelijke kopie van dit zelfuitpakkende bestand maken of starten. Mogelijke "
+             L"oorzaak: de map voor tijdelijke bestanden (TMP of TEMP) ontbreekt of de schijf is vol.",
+        1));
     EXPECT_EQ(run.processesNamed(L"setup.exe"), 1) << narrow(run.describe());
     EXPECT_FALSE(exists(target + L"x")) << "nothing runs without a private copy";
 }
