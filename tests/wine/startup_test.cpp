@@ -561,10 +561,12 @@ TEST(Relaunch, NoTemporaryFolderIsReported)
 TEST(Startup, DialogThatCannotBeMadeIsAFailure)
 {
     std::wstring exe = makeSfx(L"nowindow", L"");
+    if (HasFatalFailure())
+        return;
     std::wstring target = scratchFolder(L"nowindow-doel");
     RunResult run = runUnattended(exe, L" -parent=1 /AUTO " + quote(target + L"x"), L"");
-    expectOnlyBox(run, L"Kan het venster van dit zelfuitpakkende bestand niet openen. Er is niets uitgepakt.",
-                  1);
+    ASSERT_NO_FATAL_FAILURE(expectOnlyBox(
+        run, L"Kan het venster van dit zelfuitpakkende bestand niet openen. Er is niets uitgepakt.", 1));
     EXPECT_FALSE(exists(target + L"x\\readme.txt"));
 }
 
