@@ -174,7 +174,7 @@ TEST(Producers, ExtractLikeUnzip)
         // Not "producer-infozip": "-info" anywhere on the command line asks for the build options.
         std::wstring dir = scratchFolder(std::wstring(L"producer_") + c.name);
         std::wstring exe = dir + L"setup.exe";
-        buildSfx(L"-o " + quote(exe) + L" " + quote(fixture(std::wstring(c.name) + L".zip")));
+        ASSERT_NO_FATAL_FAILURE(buildSfx(L"-o " + quote(exe) + L" " + quote(fixture(std::wstring(c.name) + L".zip"))));
         std::wstring target = dir + L"doel\\";
         RunResult run = runAuto(exe, target, c.password);
         ASSERT_FALSE(run.timedOut) << narrow(run.describe());
@@ -184,7 +184,7 @@ TEST(Producers, ExtractLikeUnzip)
         for (const auto& w : run.seen)
             passwordDialogs += isPasswordDialog(w);
         EXPECT_EQ(passwordDialogs, c.password.empty() ? 0 : 1);
-        expectSameTree(fixture(L"ref\\" + std::wstring(c.name) + L"\\"), target);
+        ASSERT_NO_FATAL_FAILURE(expectSameTree(fixture(L"ref\\" + std::wstring(c.name) + L"\\"), target));
     }
 }
 
@@ -295,6 +295,9 @@ std::wstring spliceSfx(const std::wstring& folderName, const std::vector<uint8_t
         buildSfx(L"--crc none -o " + quote(dir + L"base.exe") + L" " + quote(dir + L"payload"));
         base = readWhole(dir + L"base.exe");
     }
+    // A failed build above is a fatal failure: the caller checks HasFatalFailure and ends its test.
+    if (base.empty())
+        return L"";
     size_t block = blockOffset(base);
     std::vector<uint8_t> file(base.begin(), base.begin() + le32(base, block + 12));
     file.insert(file.end(), archive.begin(), archive.end());
@@ -500,6 +503,8 @@ TEST(HandMade, RecordsAndDamage)
         RawZip zip;
         c.make(zip);
         std::wstring exe = spliceSfx(L"handmade" + std::to_wstring(n), zip.bytes);
+        if (HasFatalFailure())
+            return;
         std::wstring target = scratchFolder(L"handmade" + std::to_wstring(n++) + L"-doel");
         std::wstring message = c.message;
         if (size_t at = message.find(L"%T"); at != std::wstring::npos)
@@ -556,6 +561,8 @@ TEST(HandMade, HostileNamesStopTheRunAndWriteNothingOutside)
         zip.local(entry(name, "kwaad"));
         zip.end();
         std::wstring exe = spliceSfx(L"hostile" + std::to_wstring(n), zip.bytes);
+        if (HasFatalFailure())
+            return;
         std::wstring outer = scratchFolder(L"hostile" + std::to_wstring(n++) + L"-outer");
         CreateDirectoryW((outer + L"inner").c_str(), nullptr);
         std::wstring target = outer + L"inner\\doel\\";
@@ -619,9 +626,12 @@ TEST(Interactive, OverwritePromptYesNoCancel)
 {
     std::wstring exe = sfxOf(L"overwrite", {{L"a.txt", "nieuw a"}, {L"b.txt", "nieuw b"}, {L"c.txt", "nieuw c"},
                                             {L"d.txt", "nieuw d"}});
+    if (HasFatalFailure())
+        return;
     std::wstring target = scratchFolder(L"overwrite-doel");
-    for (const wchar_t* name : {L"a.txt", L"b.txt", L"c.txt", L"d.txt"})
-        writeText(target + name, "oud");
+    for (const wchar_t* name : {L"a.txt", L"b.txt", L"c.txt", L"d.txt"}) {
+        ASSERT_NO_FATAL_FAILURE(writeText(target + name, "oud"));
+    }
     const int answers[] = {IDYES, IDNO, IDCANCEL};
     std::vector<std::wstring> prompts;
     HWND owner = makeOwner();
@@ -725,6 +735,8 @@ TEST(Interactive, CancelQuestionWhileWriting)
     zip.local(entry("na.txt", "na"));
     zip.end();
     std::wstring exe = spliceSfx(L"cancel", zip.bytes);
+    if (HasFatalFailure())
+        return;
     for (int answer : {IDYES, IDNO}) {
         SCOPED_TRACE(answer == IDYES ? "Yes" : "No");
         std::wstring target = scratchFolder(L"cancel-doel");
@@ -783,6 +795,8 @@ bool readOnlyIsEnforced(const std::wstring& folder)
 TEST(Interactive, ExistingFileThatCannotBeOpenedWithOverwriteOn)
 {
     std::wstring exe = sfxOf(L"cannot-open", {{L"a.txt", "nieuw"}, {L"b.txt", "nieuw"}}, L"--overwrite");
+    if (HasFatalFailure())
+        return;
     enum Kind { READ_ONLY, HELD_OPEN, FOLDER };
     for (Kind kind : {READ_ONLY, HELD_OPEN, FOLDER}) {
         const char* what[] = {"read-only", "held open without sharing", "a folder of that name"};
@@ -791,14 +805,17 @@ TEST(Interactive, ExistingFileThatCannotBeOpenedWithOverwriteOn)
         std::wstring a = target + L"a.txt";
         HANDLE held = INVALID_HANDLE_VALUE;
         if (kind == READ_ONLY) {
-            if (!readOnlyIsEnforced(target)) {
+            const bool enforced = readOnlyIsEnforced(target);
+            if (HasFatalFailure())
+                return;
+            if (!enforced) {
                 printf("skipped: this system lets a read-only file be opened for writing\n");
                 continue;
             }
-            writeText(a, "oud");
+            ASSERT_NO_FATAL_FAILURE(writeText(a, "oud"));
             SetFileAttributesW(a.c_str(), FILE_ATTRIBUTE_READONLY);
         } else if (kind == HELD_OPEN) {
-            writeText(a, "oud");
+            ASSERT_NO_FATAL_FAILURE(writeText(a, "oud"));
             held = CreateFileW(a.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
             ASSERT_NE(held, INVALID_HANDLE_VALUE);
         } else {
@@ -828,6 +845,8 @@ TEST(Interactive, FullDisk)
         c = (char)(x >> 24);
     }
     std::wstring exe = sfxOf(L"full-disk", {{L"a-klein.txt", "klein"}, {L"b-groot.bin", big}});
+    if (HasFatalFailure())
+        return;
     const std::wstring target = L"Q:\\doel\\";
     for (const wchar_t* name : {L"a-klein.txt", L"b-groot.bin"})
         DeleteFileW((target + name).c_str());
@@ -860,12 +879,12 @@ TEST(Interactive, WrongOrMissingPassword)
         SCOPED_TRACE(c.what);
         std::wstring dir = scratchFolder(L"password" + std::to_wstring(n++));
         std::wstring exe = dir + L"setup.exe";
-        buildSfx(L"--crc none -o " + quote(exe) + L" " + quote(fixture(c.zip)));
+        ASSERT_NO_FATAL_FAILURE(buildSfx(L"--crc none -o " + quote(exe) + L" " + quote(fixture(c.zip))));
         if (c.typed.empty()) {
             std::vector<uint8_t> file = readWhole(exe);
             size_t block = blockOffset(file);
             putLe32(file, block + 28, le32(file, block + 28) & ~SFXF_ASK_PASSWORD);
-            writeWhole(exe, file);
+            ASSERT_NO_FATAL_FAILURE(writeWhole(exe, file));
         }
         std::wstring target = dir + L"doel\\";
         RunResult run = runAuto(exe, target, c.typed);

@@ -103,9 +103,9 @@ AccessList accessListOf(const std::wstring& path)
 TEST(PrivateFolder, OnlyTheUserSystemAndAdministratorsHaveAccess)
 {
     std::wstring payload = scratchFolder(L"private-acl-payload");
-    writeText(payload + L"readme.txt", "inhoud\r\n");
+    ASSERT_NO_FATAL_FAILURE(writeText(payload + L"readme.txt", "inhoud\r\n"));
     std::wstring exe = scratchFolder(L"private-acl") + L"setup.exe";
-    buildSfx(L"-o " + quote(exe) + L" " + quote(payload));
+    ASSERT_NO_FATAL_FAILURE(buildSfx(L"-o " + quote(exe) + L" " + quote(payload)));
 
     std::wstring folder;
     AccessList list;
@@ -167,11 +167,11 @@ TEST(FolderTree, LinksAreRemovedNeverFollowed)
     const std::vector<std::wstring> links = {L"to-empty", L"to-file", L"to-folder"};
     ASSERT_EQ(namesIn(tree), links) << "the fixture step make_link_fixture.sh has not run";
     // The ordinary entries beside the links: a read-only file and a folder with a file.
-    writeText(tree + L"plain.txt", "gewoon");
-    writeText(tree + L"read-only.txt", "alleen lezen");
+    ASSERT_NO_FATAL_FAILURE(writeText(tree + L"plain.txt", "gewoon"));
+    ASSERT_NO_FATAL_FAILURE(writeText(tree + L"read-only.txt", "alleen lezen"));
     ASSERT_TRUE(SetFileAttributesW((tree + L"read-only.txt").c_str(), FILE_ATTRIBUTE_READONLY));
     ASSERT_TRUE(CreateDirectoryW((tree + L"sub").c_str(), nullptr));
-    writeText(tree + L"sub\\deep.txt", "diep");
+    ASSERT_NO_FATAL_FAILURE(writeText(tree + L"sub\\deep.txt", "diep"));
 
     bool removed = deleteFolderTree(tree.c_str());
 

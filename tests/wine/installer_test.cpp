@@ -146,12 +146,14 @@ TEST(Installer, RunWaitGivesTheProgramsExitCode)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.label);
         std::wstring dir = scratchFolder(L"run-wait-icon" + std::to_wstring(n));
-        writeWhole(dir + L"a.ico", icon_fixture::makeIcon({{16, 0xFFFF0000}}));
+        ASSERT_NO_FATAL_FAILURE(writeWhole(dir + L"a.ico", icon_fixture::makeIcon({{16, 0xFFFF0000}})));
         std::wstring options = c.options;
         size_t icon = options.find(L"ICON");
         if (icon != std::wstring::npos)
             options.replace(icon, 4, quote(dir + L"a.ico"));
         Installer i = makeInstaller(L"run-wait" + std::to_wstring(n++), options);
+        if (HasFatalFailure())
+            return;
         ASSERT_TRUE(CopyFileW(buildProgram(L"run_probe.exe").c_str(), (i.dir + L"setup.exe").c_str(), FALSE));
 
         RunResult run = runProgram(i.exe, L" /AUTO " + quote(i.target), defaultAnswer, kWaitLimitMs, i.dir);
@@ -175,6 +177,8 @@ TEST(Installer, RunWaitGivesTheProgramsExitCode)
 TEST(Installer, WithoutRunWaitTheFileEndsOnceTheProgramStarted)
 {
     Installer i = makeInstaller(L"run-nowait", L"--run setup.exe");
+    if (HasFatalFailure())
+        return;
     // Closed however the test ends: a probe started later must not wait for it.
     std::unique_ptr<void, decltype(&CloseHandle)> holdHandle(CreateEventW(nullptr, TRUE, FALSE, kHoldEvent),
                                                              &CloseHandle);
@@ -229,17 +233,19 @@ TEST(Installer, NoProgramAfterARunThatDidNotWriteEveryEntry)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.label);
         Installer i = makeInstaller(L"no-run" + std::to_wstring(n++), L"--run-wait --run setup.exe");
+        if (HasFatalFailure())
+            return;
         if (c.damage) {
             std::vector<uint8_t> file = readWhole(i.exe);
             const std::string zz(3000, 'z');
             auto at = std::search(file.begin(), file.end(), zz.begin(), zz.end());
             ASSERT_NE(at, file.end());
             at[1500] = 'y';
-            writeWhole(i.exe, file);
+            ASSERT_NO_FATAL_FAILURE(writeWhole(i.exe, file));
         }
         if (c.zzExists) {
             CreateDirectoryW(i.target.c_str(), nullptr);
-            writeText(i.target + L"\\zz.bin", "older\r\n");
+            ASSERT_NO_FATAL_FAILURE(writeText(i.target + L"\\zz.bin", "older\r\n"));
         }
         std::wstring args = c.args;
         size_t target = args.find(L"TARGET");
@@ -262,6 +268,8 @@ TEST(Installer, ProgramThatCannotStartIsReported)
         SCOPED_TRACE(narrow(wait));
         Installer i = makeInstaller(std::wstring(L"cannot-run") + (wait[0] ? L"-wait" : L""),
                                     std::wstring(wait) + L"--run readme.txt");
+        if (HasFatalFailure())
+            return;
         RunResult run = runProgram(i.exe, L" /AUTO " + quote(i.target), defaultAnswer, kWaitLimitMs, i.dir);
         ASSERT_FALSE(run.timedOut) << narrow(run.describe());
         EXPECT_EQ(run.exitCode, 1u) << narrow(run.describe());
@@ -287,7 +295,7 @@ TEST(Installer, ToolRefusesAProgramThatIsNoFileOfTheArchive)
     std::wstring dir = scratchFolder(L"run-refused");
     std::wstring payload = dir + L"payload\\";
     CreateDirectoryW(payload.c_str(), nullptr);
-    writeText(payload + L"setup.exe", "MZ");
+    ASSERT_NO_FATAL_FAILURE(writeText(payload + L"setup.exe", "MZ"));
     for (const auto& c : cases) {
         std::string output;
         std::wstring line = L"\"" + buildProgram(L"aksfx-build.exe") + L"\" --stub \"" + buildProgram(L"aksfx32.exe")
@@ -305,10 +313,12 @@ TEST(Installer, ToolRefusesAProgramThatIsNoFileOfTheArchive)
 TEST(Installer, VersionFieldsAndIconReadBack)
 {
     std::wstring dir = scratchFolder(L"resources-icon");
-    writeWhole(dir + L"a.ico", icon_fixture::makeIcon({{16, 0xFFFF0000}, {32, 0xFF0000FF}}));
+    ASSERT_NO_FATAL_FAILURE(writeWhole(dir + L"a.ico", icon_fixture::makeIcon({{16, 0xFFFF0000}, {32, 0xFF0000FF}})));
     Installer i = makeInstaller(L"resources", L"--icon " + quote(dir + L"a.ico") + L" --version-info \""
                                                   + std::wstring(kVersionInfo, kVersionInfo + strlen(kVersionInfo))
                                                   + L"\"");
+    if (HasFatalFailure())
+        return;
 
     DWORD ignored = 0;
     DWORD size = GetFileVersionInfoSizeW(i.exe.c_str(), &ignored);

@@ -47,6 +47,9 @@ std::string driveUnixFolder()
     return std::string(AKSFX_BUILD_DIR) + "/fixtures/span-drive";
 }
 
+// A helper whose assertion fails records a fatal failure and returns; its callers pass that on through
+// ASSERT_NO_FATAL_FAILURE, and a box answered during a run after such a failure is cancelled (runSet).
+
 // Defines A: again as a removable drive on the same folder: the mount manager then reads the label anew.
 void redefineDrive()
 {
@@ -72,9 +75,9 @@ void insertDisk(const Disk& disk)
         FindClose(search);
     }
     for (const auto& file : disk.files)
-        writeWhole(kDriveRoot + file.first, file.second);
-    writeText(std::wstring(kDriveRoot) + L".windows-label", disk.label);
-    redefineDrive();
+        ASSERT_NO_FATAL_FAILURE(writeWhole(kDriveRoot + file.first, file.second));
+    ASSERT_NO_FATAL_FAILURE(writeText(std::wstring(kDriveRoot) + L".windows-label", disk.label));
+    ASSERT_NO_FATAL_FAILURE(redefineDrive());
 }
 
 Disk labelled(const std::string& label, const Disk& contents = Disk())
@@ -97,28 +100,50 @@ std::vector<uint8_t> noise(size_t n, uint32_t seed)
     return bytes;
 }
 
-// The payload: relative Windows name -> bytes.
+// What the first disk keeps for the archive beside the program (a little less: the program's header and
+// its alignment take some of it).
+const size_t kFirstDiskArchive = 20000;
+
+// The room on one disk for the usual sets (--span): the stub under test, whose size differs between
+// builds, plus kFirstDiskArchive.
+size_t diskRoom()
+{
+    static const size_t room = readWhole(buildProgram(L"aksfx32.exe")).size() + kFirstDiskArchive;
+    return room;
+}
+
+std::wstring spanOption()
+{
+    return L"--span " + std::to_wstring(diskRoom());
+}
+
+// The payload: relative Windows name -> bytes, sized from the disk room D so that a set made with
+// spanOption() has four disks whatever the stub's size. The first disk holds the start of a.bin, which
+// fills the second and ends half-way through the third (at about kFirstDiskArchive + 1.5 D); c.bin
+// follows on the third, and d.bin runs on into the fourth.
 const std::map<std::wstring, std::vector<uint8_t>>& payload()
 {
     static std::map<std::wstring, std::vector<uint8_t>> files = {
-        {L"a.bin", noise(150000, 1)},
+        {L"a.bin", noise(kFirstDiskArchive + diskRoom() * 3 / 2, 1)},
         {L"b.txt", std::vector<uint8_t>(100, 'b')},
-        {L"c.bin", noise(30000, 3)},
-        {L"sub\\d.bin", noise(60000, 4)},
+        {L"c.bin", noise(diskRoom() / 4, 3)},
+        {L"sub\\d.bin", noise(diskRoom() / 2, 4)},
     };
     return files;
 }
 
-std::wstring payloadFolder()
+// The payload's folder, written once.
+void payloadFolder(std::wstring& folder)
 {
-    static std::wstring folder;
-    if (folder.empty()) {
-        folder = scratchFolder(L"span-payload");
-        CreateDirectoryW((folder + L"sub").c_str(), nullptr);
+    static std::wstring written;
+    if (written.empty()) {
+        std::wstring made = scratchFolder(L"span-payload");
+        CreateDirectoryW((made + L"sub").c_str(), nullptr);
         for (const auto& f : payload())
-            writeWhole(folder + f.first, f.second);
+            ASSERT_NO_FATAL_FAILURE(writeWhole(made + f.first, f.second));
+        written = made;
     }
-    return folder;
+    folder = written;
 }
 
 std::wstring diskFolderName(int disk)
@@ -129,11 +154,13 @@ std::wstring diskFolderName(int disk)
 }
 
 // Builds a set from the payload with --store and reads its disk folders.
-DiskSet buildSet(const std::wstring& name, const std::wstring& options)
+void buildSet(const std::wstring& name, const std::wstring& options, DiskSet& set)
 {
-    std::wstring dir = scratchFolder(name);
-    buildSfx(L"--store --info span " + options + L" -o " + quote(dir + L"SETUP.EXE") + L" " + quote(payloadFolder()));
-    DiskSet set;
+    std::wstring dir = scratchFolder(name), payloadDir;
+    ASSERT_NO_FATAL_FAILURE(payloadFolder(payloadDir));
+    ASSERT_NO_FATAL_FAILURE(
+        buildSfx(L"--store --info span " + options + L" -o " + quote(dir + L"SETUP.EXE") + L" " + quote(payloadDir)));
+    set.clear();
     for (int disk = 1; exists(dir + diskFolderName(disk)); disk++) {
         Disk d;
         d.label = narrow(diskFolderName(disk));
@@ -142,7 +169,7 @@ DiskSet buildSet(const std::wstring& name, const std::wstring& options)
                 d.files[file] = readWhole(dir + diskFolderName(disk) + L"\\" + file);
         set.push_back(d);
     }
-    return set;
+    ASSERT_FALSE(set.empty()) << "no disk folder in " << narrow(dir);
 }
 
 // ---- runs ----
@@ -166,31 +193,41 @@ int wantedDisk(const std::wstring& text)
     return at == std::wstring::npos ? 0 : _wtoi(text.substr(from, at - from + 1).c_str());
 }
 
-SetRun runSet(const std::wstring& name, const DiskSet& set, const Policy& policy = nullptr,
-              const std::wstring& prepareTarget = L"")
+// Runs the set from A: with /AUTO into a fresh folder (holding prepareTarget, 7 bytes, when given). A
+// fatal failure while it runs (a disk that could not be written) cancels the box at hand and every later
+// one, so the run ends soon; the caller's ASSERT_NO_FATAL_FAILURE then ends the test.
+void runSet(SetRun& r, const std::wstring& name, const DiskSet& set, const Policy& policy = nullptr,
+            const std::wstring& prepareTarget = L"")
 {
-    SetRun r;
+    using ::testing::Test;
     r.target = scratchFolder(name + L"-out");
-    if (!prepareTarget.empty())
-        writeWhole(r.target + prepareTarget, std::vector<uint8_t>(7, 'o'));
-    insertDisk(set[0]);
+    if (!prepareTarget.empty()) {
+        ASSERT_NO_FATAL_FAILURE(writeWhole(r.target + prepareTarget, std::vector<uint8_t>(7, 'o')));
+    }
+    ASSERT_FALSE(set.empty());
+    ASSERT_NO_FATAL_FAILURE(insertDisk(set[0]));
     r.run = runProgram(L"A:\\SETUP.EXE", L" /AUTO " + r.target.substr(0, r.target.size() - 1),
                        [&](const SeenWindow& w, HWND) -> int {
+                           if (Test::HasFatalFailure())
+                               return IDCANCEL;
                            if (!w.isMessageBox())
                                return defaultAnswer(w, nullptr);
                            r.prompts.push_back(w.text);
                            int answer = policy ? policy(w, (int)r.prompts.size()) : 0;
+                           if (Test::HasFatalFailure())
+                               return IDCANCEL;
                            if (answer != 0)
                                return answer;
                            int disk = wantedDisk(w.text);
                            if (disk >= 1 && disk <= (int)set.size()
                                && (w.text == insertText(disk) || w.text == missingText(disk))) {
                                insertDisk(set[disk - 1]);
+                               if (Test::HasFatalFailure())
+                                   return IDCANCEL;
                                return w.text == insertText(disk) ? IDOK : IDRETRY;
                            }
                            return defaultAnswer(w, nullptr);
                        });
-    return r;
 }
 
 std::string describe(const SetRun& r)
@@ -224,16 +261,24 @@ std::vector<std::wstring> insertPrompts(int from, int to)
 
 TEST(SpannedSet, BuilderWritesOneFolderPerDisk)
 {
-    DiskSet exe = buildSet(L"span-exe-layout", L"--span 100000");
+    DiskSet exe, zip;
+    ASSERT_NO_FATAL_FAILURE(buildSet(L"span-exe-layout", spanOption(), exe));
     ASSERT_EQ(exe.size(), 4u);
     for (const Disk& d : exe) {
         EXPECT_EQ(d.files.size(), 1u) << d.label;
         EXPECT_TRUE(d.files.count(L"SETUP.EXE")) << d.label;
-        EXPECT_LE(d.files.begin()->second.size(), 100000u) << d.label;
     }
-    DiskSet zip = buildSet(L"span-zip-layout", L"--span 100000 --zip-volumes");
+    ASSERT_NO_FATAL_FAILURE(buildSet(L"span-zip-layout", spanOption() + L" --zip-volumes", zip));
     ASSERT_GE(zip.size(), 3u);
     EXPECT_EQ(zip[0].files.size(), 2u);
+    for (const DiskSet* set : {&exe, &zip}) {
+        for (const Disk& d : *set) {
+            size_t used = 0;
+            for (const auto& file : d.files)
+                used += file.second.size();
+            EXPECT_LE(used, diskRoom()) << d.label << ": the files of a disk fit in its room together";
+        }
+    }
     for (size_t i = 1; i < zip.size(); i++)
         EXPECT_TRUE(zip[i].files.size() == 1 && zip[i].files.count(L"SETUP.ZIP")) << zip[i].label;
     const std::vector<uint8_t>& first = zip[0].files[L"SETUP.ZIP"];
@@ -247,13 +292,15 @@ TEST(SpannedSet, ExeAndZipVolumesExtractCompletely)
         const wchar_t* name;
         const wchar_t* options;
     } cases[] = {
-        {L"span-exe", L"--span 100000"},
-        {L"span-zip", L"--span 100000 --zip-volumes"},
+        {L"span-exe", L""},
+        {L"span-zip", L" --zip-volumes"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(narrow(c.name));
-        DiskSet set = buildSet(c.name, c.options);
-        SetRun r = runSet(c.name, set);
+        DiskSet set;
+        ASSERT_NO_FATAL_FAILURE(buildSet(c.name, spanOption() + c.options, set));
+        SetRun r;
+        ASSERT_NO_FATAL_FAILURE(runSet(r, c.name, set));
         ASSERT_FALSE(r.run.timedOut) << describe(r);
         EXPECT_EQ(r.prompts, insertPrompts(2, (int)set.size())) << describe(r);
         for (const SeenWindow& w : r.run.seen) {
@@ -289,7 +336,8 @@ TEST(SpannedSet, VolumeEndsAtTheEdgesOfAnEntry)
 {
     // With .ZIP volumes the first disk's piece gets what the program leaves of the span, so a span of
     // program size + n ends the first piece after n bytes.
-    DiskSet whole = buildSet(L"span-whole", L"--span 2000000 --zip-volumes");
+    DiskSet whole;
+    ASSERT_NO_FATAL_FAILURE(buildSet(L"span-whole", L"--span 2000000 --zip-volumes", whole));
     ASSERT_EQ(whole.size(), 1u);
     const size_t program = whole[0].files[L"SETUP.EXE"].size();
     std::vector<EntryPlace> places = entryPlaces(whole[0].files[L"SETUP.ZIP"]);
@@ -309,7 +357,9 @@ TEST(SpannedSet, VolumeEndsAtTheEdgesOfAnEntry)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        DiskSet set = buildSet(L"span-edge", L"--span " + std::to_wstring(program + c.firstPiece) + L" --zip-volumes");
+        DiskSet set;
+        ASSERT_NO_FATAL_FAILURE(
+            buildSet(L"span-edge", L"--span " + std::to_wstring(program + c.firstPiece) + L" --zip-volumes", set));
         ASSERT_GE(set.size(), 2u);
         ASSERT_EQ(set[0].files[L"SETUP.ZIP"].size(), c.firstPiece);
         if (c.headerStraddles) {
@@ -317,11 +367,13 @@ TEST(SpannedSet, VolumeEndsAtTheEdgesOfAnEntry)
             // them and reads all 26 again from the start of the next piece.
             std::vector<uint8_t>& tail = set[0].files[L"SETUP.ZIP"];
             std::vector<uint8_t>& next = set[1].files[L"SETUP.ZIP"];
+            ASSERT_GE(next.size(), 14u);
             ASSERT_EQ(le32(next, 0), 0x04034B50u);
             tail.insert(tail.end(), next.begin(), next.begin() + 14);
             next.erase(next.begin(), next.begin() + 4);
         }
-        SetRun r = runSet(L"span-edge", set);
+        SetRun r;
+        ASSERT_NO_FATAL_FAILURE(runSet(r, L"span-edge", set));
         ASSERT_FALSE(r.run.timedOut) << describe(r);
         EXPECT_EQ(r.prompts, insertPrompts(2, (int)set.size())) << describe(r);
         expectExtracted(r);
@@ -330,12 +382,14 @@ TEST(SpannedSet, VolumeEndsAtTheEdgesOfAnEntry)
 
 TEST(SpannedSet, OverwriteNoSkipsAcrossVolumes)
 {
-    DiskSet set = buildSet(L"span-skip", L"--span 100000");
+    DiskSet set;
+    ASSERT_NO_FATAL_FAILURE(buildSet(L"span-skip", spanOption(), set));
     ASSERT_EQ(set.size(), 4u);
-    // a.bin's 150,000 bytes start on disk 1 and end on disk 3.
-    SetRun r = runSet(L"span-skip", set, [](const SeenWindow& w, int) {
+    // a.bin starts on disk 1 and ends on disk 3 (see payload()).
+    SetRun r;
+    ASSERT_NO_FATAL_FAILURE(runSet(r, L"span-skip", set, [](const SeenWindow& w, int) {
         return w.text.find(L"bestaat al") != std::wstring::npos ? IDNO : 0;
-    }, L"a.bin");
+    }, L"a.bin"));
     ASSERT_FALSE(r.run.timedOut) << describe(r);
     ASSERT_GE(r.prompts.size(), 1u) << describe(r);
     EXPECT_NE(r.prompts[0].find(L"a.bin bestaat al"), std::wstring::npos) << describe(r);
@@ -347,7 +401,8 @@ TEST(SpannedSet, OverwriteNoSkipsAcrossVolumes)
 
 TEST(SpannedSet, DiskPromptsAndTheirAnswers)
 {
-    DiskSet set = buildSet(L"span-prompts", L"--span 100000");
+    DiskSet set;
+    ASSERT_NO_FATAL_FAILURE(buildSet(L"span-prompts", spanOption(), set));
     ASSERT_EQ(set.size(), 4u);
     const Disk unlabelled = labelled("DATA", set[1]); // disk 2's files on a disk without a set label
 
@@ -398,14 +453,16 @@ TEST(SpannedSet, DiskPromptsAndTheirAnswers)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        SetRun r = runSet(L"span-prompts", set, c.answer);
+        SetRun r;
+        ASSERT_NO_FATAL_FAILURE(runSet(r, L"span-prompts", set, c.answer));
         ASSERT_FALSE(r.run.timedOut) << describe(r);
         ASSERT_GE(r.prompts.size(), c.prompts.size()) << describe(r);
         EXPECT_EQ(std::vector<std::wstring>(r.prompts.begin(), r.prompts.begin() + c.prompts.size()), c.prompts)
             << describe(r);
         for (const SeenWindow& w : r.run.seen) {
-            if (w.text == missingText(2))
+            if (w.text == missingText(2)) {
                 EXPECT_EQ(w.buttons(), (std::vector<int>{IDABORT, IDRETRY, IDIGNORE}));
+            }
         }
         EXPECT_EQ(r.run.exitCode, c.complete ? 0u : 2u) << "Abort and Cancel stop at the user's request";
         if (c.complete) {
@@ -428,7 +485,7 @@ TEST(SpannedSet, LabelFormsOnTheDrive)
         {"BACKUP 001", NOT_A_SET_LABEL},
     };
     for (const Case& c : cases) {
-        insertDisk(labelled(c.label));
+        ASSERT_NO_FATAL_FAILURE(insertDisk(labelled(c.label)));
         EXPECT_EQ(readVolumeNumber(kDriveRoot), c.disk) << c.label;
     }
 }
@@ -437,8 +494,9 @@ TEST(SpannedSet, LastDiskPromptNamesTheDrive)
 {
     // Asking for disk 0 (the last disk) while a set disk with another number is in the drive: prompt 1002
     // with OK and Cancel; Cancel stops with value 2.
-    DiskSet set = buildSet(L"span-last", L"--span 100000 --zip-volumes");
-    insertDisk(set[0]);
+    DiskSet set;
+    ASSERT_NO_FATAL_FAILURE(buildSet(L"span-last", spanOption() + L" --zip-volumes", set));
+    ASSERT_NO_FATAL_FAILURE(insertDisk(set[0]));
     std::vector<std::wstring> texts;
     RunResult run = runProgram(buildProgram(L"span_test.exe"), L" --child=last-disk", [&](const SeenWindow& w, HWND) {
         texts.push_back(w.text);
@@ -457,7 +515,8 @@ TEST(SpannedSet, InfoZipSplitArchiveExtracts)
     // built with --zip-volumes.
     std::wstring fixtures = buildProgram(L"fixtures\\span-infozip\\");
     std::wstring dir = scratchFolder(L"span-iz");
-    buildSfx(L"--span 2000000 --zip-volumes -o " + quote(dir + L"SETUP.EXE") + L" " + quote(fixtures + L"payload"));
+    ASSERT_NO_FATAL_FAILURE(buildSfx(L"--span 2000000 --zip-volumes -o " + quote(dir + L"SETUP.EXE") + L" "
+                                     + quote(fixtures + L"payload")));
     DiskSet set(3);
     const wchar_t* pieces[] = {L"split.z01", L"split.z02", L"split.zip"};
     for (int i = 0; i < 3; i++) {
@@ -466,7 +525,8 @@ TEST(SpannedSet, InfoZipSplitArchiveExtracts)
         ASSERT_FALSE(set[i].files[L"SETUP.ZIP"].empty()) << narrow(pieces[i]);
     }
     set[0].files[L"SETUP.EXE"] = readWhole(dir + L"PKBACK# 001\\SETUP.EXE");
-    SetRun r = runSet(L"span-iz", set);
+    SetRun r;
+    ASSERT_NO_FATAL_FAILURE(runSet(r, L"span-iz", set));
     ASSERT_FALSE(r.run.timedOut) << describe(r);
     EXPECT_EQ(r.prompts, insertPrompts(2, 3)) << describe(r);
     for (const wchar_t* name : {L"big.bin", L"docs\\notes.txt", L"empty.txt"}) {

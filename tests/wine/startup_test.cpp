@@ -67,6 +67,8 @@ void expectOnlyBox(const RunResult& run, const std::wstring& text, DWORD exitCod
 TEST(Startup, SoundFileShowsTheMainDialog)
 {
     std::wstring exe = makeSfx(L"sound", L"--folder " + quote(L"C:\\Doel\\"));
+    if (HasFatalFailure())
+        return;
     RunResult run = runProgram(exe, L"");
     ASSERT_FALSE(run.timedOut) << narrow(run.describe());
     EXPECT_EQ(run.exitCode, 0u);
@@ -122,14 +124,16 @@ TEST(Startup, DamageIsReported)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         std::wstring exe = makeSfx(L"damage" + std::to_wstring(n++), c.options);
+        if (HasFatalFailure())
+            return;
         std::vector<uint8_t> file = readWhole(exe);
         size_t block = blockOffset(file);
         ASSERT_NE(block, 0u);
         c.damage(file, block);
-        writeWhole(exe, file);
+        ASSERT_NO_FATAL_FAILURE(writeWhole(exe, file));
         RunResult run = runProgram(exe, L"");
         if (c.message) {
-            expectOnlyBox(run, *c.message, 1);
+            ASSERT_NO_FATAL_FAILURE(expectOnlyBox(run, *c.message, 1));
         } else {
             EXPECT_NE(mainDialog(run), nullptr) << narrow(run.describe());
             EXPECT_EQ(firstBox(run), nullptr) << narrow(run.describe());
@@ -153,10 +157,11 @@ TEST(Startup, InfoOptionIsLookedForInTheUsersArgumentsOnly)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         std::wstring exe = scratchFolder(c.folder) + c.file;
-        buildSfx(L"--info \"-win32 -le -overwrite\" -o " + quote(exe) + L" " + quote(payloadFolder()));
+        ASSERT_NO_FATAL_FAILURE(
+            buildSfx(L"--info \"-win32 -le -overwrite\" -o " + quote(exe) + L" " + quote(payloadFolder())));
         RunResult run = runProgram(exe, c.args);
         if (c.info) {
-            expectOnlyBox(run, L"-win32 -le -overwrite", 0);
+            ASSERT_NO_FATAL_FAILURE(expectOnlyBox(run, L"-win32 -le -overwrite", 0));
             ASSERT_EQ(run.seen.size(), 1u);
             EXPECT_EQ(run.seen[0].buttons(), std::vector<int>{IDOK});
         } else {
@@ -187,6 +192,8 @@ TEST(Startup, StartupMessageButtons)
         SCOPED_TRACE(c.what);
         std::wstring exe = makeSfx(L"startup" + std::to_wstring(n++),
                                    std::wstring(c.options) + L" --caption \"Mijn titel\" --message \"" + message + L"\"");
+        if (HasFatalFailure())
+            return;
         std::vector<int> buttonsSeen;
         RunResult run = runProgram(exe, L"", [&](const SeenWindow& w, HWND h) {
             if (w.isMessageBox()) {
@@ -216,6 +223,8 @@ void expectExtracted(const std::wstring& folder)
 TEST(Startup, AutoSwitchSetsTheTargetFolder)
 {
     std::wstring exe = makeSfx(L"autofolder", L"--folder C:\\Default");
+    if (HasFatalFailure())
+        return;
     std::wstring spaced = scratchFolder(L"auto met spatie");
     std::wstring dashed = scratchFolder(L"auto-x");
     struct Case {
@@ -246,6 +255,8 @@ TEST(Startup, AutoSwitchSetsTheTargetFolder)
 TEST(Startup, ParentOptionOwnsTheMainDialog)
 {
     std::wstring exe = makeSfx(L"parent", L"");
+    if (HasFatalFailure())
+        return;
     HWND owner = CreateWindowExW(0, L"STATIC", L"owner", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
     ASSERT_NE(owner, nullptr);
     struct Case {
@@ -272,6 +283,8 @@ TEST(Startup, ParentOptionOwnsTheMainDialog)
 TEST(Relaunch, WorkHappensInAPrivateCopyThatIsRemovedAfterwards)
 {
     std::wstring exe = makeSfx(L"relaunch", L"");
+    if (HasFatalFailure())
+        return;
     std::vector<std::wstring> before = temporaryFolderNames();
     std::wstring copyPath;
     RunResult run = runProgram(exe, L" /x", [&](const SeenWindow& w, HWND h) {
@@ -334,6 +347,8 @@ DWORD parentOf(DWORD pid)
 TEST(Relaunch, StartedProcessLoadsNoUserInterfaceLibrary)
 {
     std::wstring exe = makeSfx(L"lean-start", L"");
+    if (HasFatalFailure())
+        return;
     std::set<std::wstring> started, copy;
     RunResult run = runProgram(exe, L"", [&](const SeenWindow& w, HWND h) {
         if (w.hasControl(106)) {
@@ -355,6 +370,8 @@ TEST(Relaunch, StartedProcessLoadsNoUserInterfaceLibrary)
 TEST(Relaunch, LocalRedirectionEndsTheProgram)
 {
     std::wstring exe = makeSfx(L"dotlocal", L"");
+    if (HasFatalFailure())
+        return;
     CreateDirectoryW((exe + L".local").c_str(), nullptr);
     RunResult run = runProgram(exe, L"");
     EXPECT_EQ(run.exitCode, 1u);
@@ -372,6 +389,8 @@ RunResult runUnattended(const std::wstring& exe, const std::wstring& args, const
 TEST(Relaunch, ArgumentsWithAnOpenQuoteReachTheCopyUnchanged)
 {
     std::wstring exe = makeSfx(L"quoted", L"");
+    if (HasFatalFailure())
+        return;
     std::wstring base = scratchFolder(L"quoted-targets");
     struct Case {
         const char* what;
@@ -418,7 +437,8 @@ TEST(Relaunch, RelativeTargetsAreTakenFromTheStartedFilesFolder)
         SCOPED_TRACE(c.what);
         std::wstring dir = scratchFolder(L"relative" + std::to_wstring(n++));
         std::wstring exe = dir + L"setup.exe";
-        buildSfx(std::wstring(c.options) + L" -o " + quote(exe) + L" " + quote(payloadFolder()));
+        ASSERT_NO_FATAL_FAILURE(
+            buildSfx(std::wstring(c.options) + L" -o " + quote(exe) + L" " + quote(payloadFolder())));
         std::wstring shownAtFirst;
         HWND main = nullptr;
         RunResult run = runProgram(exe, c.args, [&](const SeenWindow& w, HWND h) -> int {
@@ -464,7 +484,7 @@ TEST(Relaunch, LongStartedPathKeepsAutomaticMode)
     }
     std::wstring exe = dir + file;
     ASSERT_EQ(exe.size(), 240u);
-    buildSfx(L"-o " + quote(exe) + L" " + quote(payloadFolder()));
+    ASSERT_NO_FATAL_FAILURE(buildSfx(L"-o " + quote(exe) + L" " + quote(payloadFolder())));
     std::wstring target = scratchFolder(L"long-doel");
     RunResult run = runUnattended(exe, L" /AUTO " + quote(target + L"x"));
     ASSERT_FALSE(run.timedOut) << narrow(run.describe());
@@ -475,6 +495,8 @@ TEST(Relaunch, LongStartedPathKeepsAutomaticMode)
 TEST(Relaunch, ReadOnlyStartedFileLeavesNoFolderBehind)
 {
     std::wstring exe = makeSfx(L"readonly", L"");
+    if (HasFatalFailure())
+        return;
     ASSERT_TRUE(SetFileAttributesW(exe.c_str(), FILE_ATTRIBUTE_READONLY));
     std::wstring target = scratchFolder(L"readonly-doel");
     std::vector<std::wstring> before = temporaryFolderNames();
@@ -491,6 +513,8 @@ TEST(Relaunch, ReadOnlyStartedFileLeavesNoFolderBehind)
 TEST(Relaunch, FilesStartedTogetherEachRunInAFolderOfTheirOwn)
 {
     std::wstring exe = makeSfx(L"together", L"");
+    if (HasFatalFailure())
+        return;
     std::wstring base = scratchFolder(L"together-doel");
     std::vector<std::wstring> before = temporaryFolderNames();
     const int COUNT = 4;
@@ -520,12 +544,15 @@ TEST(Relaunch, FilesStartedTogetherEachRunInAFolderOfTheirOwn)
 TEST(Relaunch, NoTemporaryFolderIsReported)
 {
     std::wstring exe = makeSfx(L"notemp", L"");
+    if (HasFatalFailure())
+        return;
     std::wstring target = scratchFolder(L"notemp-doel");
     std::wstring environment = environmentWith({{L"TMP", L"C:\\no\\such\\folder"}, {L"TEMP", L"C:\\no\\such\\folder"}});
     RunResult run = runUnattended(exe, L" /AUTO " + quote(target + L"x"), L"", environment);
-    expectOnlyBox(run, L"Kan geen tijdelijke kopie van dit zelfuitpakkende bestand maken of starten. Mogelijke "
-                       L"oorzaak: de map voor tijdelijke bestanden (TMP of TEMP) ontbreekt of de schijf is vol.",
-                  1);
+    ASSERT_NO_FATAL_FAILURE(expectOnlyBox(
+        run, L"Kan geen tijdelijke kopie van dit zelfuitpakkende bestand maken of starten. Mogelijke "
+             L"oorzaak: de map voor tijdelijke bestanden (TMP of TEMP) ontbreekt of de schijf is vol.",
+        1));
     EXPECT_EQ(run.processesNamed(L"setup.exe"), 1) << narrow(run.describe());
     EXPECT_FALSE(exists(target + L"x")) << "nothing runs without a private copy";
 }
@@ -534,10 +561,12 @@ TEST(Relaunch, NoTemporaryFolderIsReported)
 TEST(Startup, DialogThatCannotBeMadeIsAFailure)
 {
     std::wstring exe = makeSfx(L"nowindow", L"");
+    if (HasFatalFailure())
+        return;
     std::wstring target = scratchFolder(L"nowindow-doel");
     RunResult run = runUnattended(exe, L" -parent=1 /AUTO " + quote(target + L"x"), L"");
-    expectOnlyBox(run, L"Kan het venster van dit zelfuitpakkende bestand niet openen. Er is niets uitgepakt.",
-                  1);
+    ASSERT_NO_FATAL_FAILURE(expectOnlyBox(
+        run, L"Kan het venster van dit zelfuitpakkende bestand niet openen. Er is niets uitgepakt.", 1));
     EXPECT_FALSE(exists(target + L"x\\readme.txt"));
 }
 
@@ -549,7 +578,7 @@ TEST(Startup, SignedFileStillChecksOut)
     uint32_t peOffset = le32(file, 0x3C);
     EXPECT_NE(le32(file, peOffset + 24 + 96 + 4 * 8), 0u) << "the file carries a certificate table";
     std::wstring dir = scratchFolder(L"signed");
-    writeWhole(dir + L"setup.exe", file);
+    ASSERT_NO_FATAL_FAILURE(writeWhole(dir + L"setup.exe", file));
     RunResult run = runProgram(dir + L"setup.exe", L"");
     EXPECT_NE(mainDialog(run), nullptr) << narrow(run.describe());
     EXPECT_EQ(firstBox(run), nullptr) << narrow(run.describe());

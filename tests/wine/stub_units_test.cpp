@@ -101,9 +101,9 @@ TEST(Relaunch, FolderHelpers)
     wcscpy(second, folder);
     ASSERT_TRUE(makeUniqueFolder(second));
     EXPECT_STRNE(made, second) << "a taken name is passed over";
-    writeText(std::wstring(made) + L"file.txt", "x");
+    ASSERT_NO_FATAL_FAILURE(writeText(std::wstring(made) + L"file.txt", "x"));
     CreateDirectoryW((std::wstring(made) + L"inner").c_str(), nullptr);
-    writeText(std::wstring(made) + L"inner\\deep.txt", "y");
+    ASSERT_NO_FATAL_FAILURE(writeText(std::wstring(made) + L"inner\\deep.txt", "y"));
     EXPECT_TRUE(deleteFolderTree(made));
     EXPECT_FALSE(exists(made));
     EXPECT_TRUE(deleteFolderTree(second));

@@ -1,5 +1,9 @@
 // File helpers for the Windows tests: scratch folders, whole-file reads and writes, and running the
 // building tool.
+//
+// A helper that fails an ASSERT_* only returns from itself: the test goes on. So a test calls such a helper
+// (writeWhole, writeText, buildSfx, or one of its own built on them) through ASSERT_NO_FATAL_FAILURE, and
+// after a helper that returns a value it checks HasFatalFailure() and returns.
 #ifndef AKSFX_TEST_FILES_H
 #define AKSFX_TEST_FILES_H
 
@@ -26,7 +30,7 @@ DWORD runConsole(const std::wstring& commandLine, std::string* output = nullptr)
 // Quotes one command-line argument by the system's rules (backslashes before a quote are doubled).
 std::wstring quote(const std::wstring& argument);
 
-// Runs aksfx-build with the given arguments (already quoted as needed); fails the test on a non-zero exit.
+// Runs aksfx-build with the given arguments (already quoted as needed); a non-zero exit is a fatal failure.
 void buildSfx(const std::wstring& arguments);
 
 uint32_t le32(const std::vector<uint8_t>& bytes, size_t at);

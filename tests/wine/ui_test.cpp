@@ -130,6 +130,8 @@ TEST(MainDialog, OpensWithItsNameTitleAndFolder)
     for (const Case& c : cases) {
         SCOPED_TRACE(narrow(c.exeName) + " " + narrow(c.options));
         std::wstring exe = makeSfx(L"ui-title" + std::to_wstring(n++), c.exeName, c.options);
+        if (HasFatalFailure())
+            return;
         std::wstring folder = exe.substr(0, exe.rfind(L'\\'));
         bool checked = false;
         RunResult run = runProgram(exe, L"", [&](const SeenWindow& w, HWND h) -> int {
@@ -154,6 +156,8 @@ TEST(MainDialog, OpensWithItsNameTitleAndFolder)
 TEST(MainDialog, HelpAboutBrowseAndClose)
 {
     std::wstring exe = makeSfx(L"ui-commands", L"setup.exe", L"--folder C:\\Doel");
+    if (HasFatalFailure())
+        return;
     HWND main = nullptr;
     int step = 0;
     bool browserChecked = false;
@@ -198,6 +202,8 @@ TEST(MainDialog, HelpAboutBrowseAndClose)
 TEST(MainDialog, UnzipReportsTheCountThenEnterMeansClose)
 {
     std::wstring exe = makeSfx(L"ui-unzip", L"setup.exe", L"");
+    if (HasFatalFailure())
+        return;
     std::wstring target = scratchFolder(L"ui-unzip-target");
     HWND main = nullptr;
     int boxes = 0;
@@ -230,6 +236,8 @@ TEST(MainDialog, UnzipReportsTheCountThenEnterMeansClose)
 TEST(MainDialog, EmptyFolderIsRefused)
 {
     std::wstring exe = makeSfx(L"ui-empty-folder", L"setup.exe", L"");
+    if (HasFatalFailure())
+        return;
     HWND main = nullptr;
     RunResult run = runProgram(exe, L"", [&](const SeenWindow& w, HWND h) -> int {
         if (isMainDialog(w)) {
@@ -255,6 +263,8 @@ TEST(AutomaticMode, SuccessClosesWithoutABox)
 {
     std::wstring target = scratchFolder(L"ui-auto-target");
     std::wstring exe = makeSfx(L"ui-auto", L"setup.exe", L"--auto --folder " + quote(withoutBackslash(target)));
+    if (HasFatalFailure())
+        return;
     RunResult run = runProgram(exe, L"", [](const SeenWindow&, HWND) { return 0; });
     EXPECT_FALSE(run.timedOut) << narrow(run.describe());
     EXPECT_EQ(countBoxes(run), 0) << narrow(run.describe());
@@ -266,6 +276,8 @@ TEST(AutomaticMode, CancelledPasswordLeavesTheDialogOpen)
     std::wstring target = scratchFolder(L"ui-auto-password-target");
     std::wstring exe = makeSfx(L"ui-auto-password", L"setup.exe",
                                L"--auto --encrypt geheim --folder " + quote(withoutBackslash(target)));
+    if (HasFatalFailure())
+        return;
     HWND main = nullptr, password = nullptr;
     bool stayed = false;
     // The two dialogs may be found in either order; whichever comes second waits for the password dialog
@@ -341,9 +353,11 @@ struct MeterSighting {
 std::vector<MeterSighting> watchMeter(const std::wstring& exe, const std::wstring& targetName, DWORD waitMs)
 {
     std::wstring target = scratchFolder(targetName);
+    std::vector<MeterSighting> seen;
     for (const wchar_t* name : {L"a1.txt", L"a2.txt", L"c.txt"})
         writeText(target + name, "oud");
-    std::vector<MeterSighting> seen;
+    if (::testing::Test::HasFatalFailure())
+        return seen; // the caller ends its test
     HWND main = nullptr;
     RunResult run = runProgram(exe, L"", [&](const SeenWindow& w, HWND h) -> int {
         if (isMainDialog(w)) {
@@ -371,9 +385,13 @@ std::vector<MeterSighting> watchMeter(const std::wstring& exe, const std::wstrin
 TEST(Meter, ShownAtOnceForAFarEndRecord)
 {
     std::wstring exe = makeSfx(L"ui-meter-at-once", L"setup.exe", L"--store", meterPayload(false));
+    if (HasFatalFailure())
+        return;
     std::vector<uint8_t> file = readWhole(exe);
     ASSERT_GE(le32(file, blockOffset(file) + 20), 0x80000u) << "the fixture's end record lies far enough in";
     std::vector<MeterSighting> seen = watchMeter(exe, L"ui-meter-at-once-target", 0);
+    if (HasFatalFailure())
+        return;
     ASSERT_EQ(seen.size(), 4u);
     for (int i = 0; i < 3; i++) {
         EXPECT_TRUE(seen[i].meter) << narrow(seen[i].file);
@@ -387,6 +405,8 @@ TEST(Meter, ShownAtOnceForAFarEndRecord)
 TEST(Meter, ShownByTheTimerOnceNoPromptIsOpen)
 {
     std::wstring exe = makeSfx(L"ui-meter-timer", L"setup.exe", L"--crc none", meterPayload(true));
+    if (HasFatalFailure())
+        return;
     std::vector<uint8_t> file = readWhole(exe);
     // So many entries put the end record past 512 KiB; with its offset at 0 the meter waits for the timer
     // (and nothing looks for the end record at start-up).
@@ -394,8 +414,10 @@ TEST(Meter, ShownByTheTimerOnceNoPromptIsOpen)
     // A total far beyond what is written keeps every tick under the one-third mark, however late the
     // first tick after the prompts comes on a busy machine: the test is about the timer, not the mark.
     putLe32(file, blockOffset(file) + 24, 0xF0000000u);
-    writeWhole(exe, file);
+    ASSERT_NO_FATAL_FAILURE(writeWhole(exe, file));
     std::vector<MeterSighting> seen = watchMeter(exe, L"ui-meter-timer-target", 1300);
+    if (HasFatalFailure())
+        return;
     ASSERT_EQ(seen.size(), 4u);
     EXPECT_NE(seen[0].file.find(L"a1.txt"), std::wstring::npos) << narrow(seen[0].file);
     EXPECT_FALSE(seen[0].meter) << "ticks during an open prompt do nothing";
@@ -416,17 +438,22 @@ TEST(Meter, ShownByTheTimerOnceNoPromptIsOpen)
 TEST(StatusLine, NamesTheEntryOfEachOverwriteQuestion)
 {
     std::wstring payload = scratchFolder(L"ui-status-payload");
-    for (int i = 100; i < 140; i++)
-        writeText(payload + L"a" + std::to_wstring(i) + L".txt", "klein");
-    for (const wchar_t* name : {L"b.txt", L"c.txt", L"d.txt"})
-        writeText(payload + name, "nieuw");
+    for (int i = 100; i < 140; i++) {
+        ASSERT_NO_FATAL_FAILURE(writeText(payload + L"a" + std::to_wstring(i) + L".txt", "klein"));
+    }
+    for (const wchar_t* name : {L"b.txt", L"c.txt", L"d.txt"}) {
+        ASSERT_NO_FATAL_FAILURE(writeText(payload + name, "nieuw"));
+    }
     std::wstring exe = makeSfx(L"ui-status", L"setup.exe", L"--crc none", payload);
+    if (HasFatalFailure())
+        return;
     std::vector<uint8_t> file = readWhole(exe);
     putLe32(file, blockOffset(file) + 24, 0);
-    writeWhole(exe, file);
+    ASSERT_NO_FATAL_FAILURE(writeWhole(exe, file));
     std::wstring target = scratchFolder(L"ui-status-target");
-    for (const wchar_t* name : {L"b.txt", L"c.txt"})
-        writeText(target + name, "oud");
+    for (const wchar_t* name : {L"b.txt", L"c.txt"}) {
+        ASSERT_NO_FATAL_FAILURE(writeText(target + name, "oud"));
+    }
 
     struct Sighting {
         std::wstring question, status;
@@ -472,6 +499,8 @@ TEST(PasswordDialog, LongPasswordEmptyOkAndASecondStart)
     std::wstring exe = makeSfx(L"ui-password", L"setup.exe",
                                L"--encrypt " + std::wstring(password.begin(), password.end()) + L" --folder "
                                    + quote(withoutBackslash(target)));
+    if (HasFatalFailure())
+        return;
     HWND main = nullptr;
     int dialogs = 0, successes = 0;
     bool emptyOkKeptItOpen = false;
@@ -568,6 +597,8 @@ std::wstring shownFolder(const std::wstring& exe, const std::wstring& environmen
 TEST(TargetFolder, TmpTempAndTheWindowsTempFolder)
 {
     std::wstring exe = makeSfx(L"ui-folder", L"setup.exe", L"");
+    if (HasFatalFailure())
+        return;
     std::wstring tmp = scratchFolder(L"ui-folder-tmp");
     std::wstring temp = scratchFolder(L"ui-folder-temp");
     struct Case {
@@ -608,6 +639,8 @@ struct WindowsTempAside {
 TEST(TargetFolder, WithoutTmpAndTempTheWindowsTempFolderIsUsed)
 {
     std::wstring exe = makeSfx(L"ui-folder-windows", L"setup.exe", L"");
+    if (HasFatalFailure())
+        return;
     std::wstring environment = environmentWith({{L"TMP", nullptr}, {L"TEMP", nullptr}});
     WindowsTempAside aside;
     ASSERT_TRUE(aside.moved);
@@ -617,9 +650,11 @@ TEST(TargetFolder, WithoutTmpAndTempTheWindowsTempFolderIsUsed)
     EXPECT_TRUE(attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY));
     RemoveDirectoryW(aside.path.c_str());
     // A file of that name: the field stays empty, and in automatic mode Unzip refuses and the dialog stays.
-    writeText(aside.path, "kein ordner");
+    ASSERT_NO_FATAL_FAILURE(writeText(aside.path, "kein ordner"));
     EXPECT_EQ(shownFolder(exe, environment), L"");
     std::wstring autoExe = makeSfx(L"ui-folder-windows-auto", L"setup.exe", L"--auto");
+    if (HasFatalFailure())
+        return;
     std::wstring box;
     EXPECT_EQ(shownFolder(autoExe, environment, &box), L"");
     EXPECT_EQ(box, L"Geen map opgegeven.");
@@ -663,6 +698,8 @@ TEST(Archiver, ClassicAndPackagedReceiveTheStartedFile)
 {
     std::wstring tools = standIns();
     std::wstring exe = makeSfx(L"ui-archiver", L"Mijn archief.exe", L"");
+    if (HasFatalFailure())
+        return;
     std::wstring folder = exe.substr(0, exe.rfind(L'\\'));
     const std::string delimiter = "{6A41C9E2-57B3-4D08-9F1E-2C8B0D7A3E55}";
     struct Case {
@@ -721,6 +758,8 @@ TEST(Archiver, HelperOnlyByItsRegisteredFullPath)
 {
     std::wstring tools = standIns();
     std::wstring exe = makeSfx(L"ui-archiver-planted", L"setup.exe", L"");
+    if (HasFatalFailure())
+        return;
     std::wstring planted = exe.substr(0, exe.rfind(L'\\') + 1) + L"ArkletUWPHelper.exe";
     ASSERT_TRUE(CopyFileW(buildProgram(L"record_command_line.exe").c_str(), planted.c_str(), FALSE));
     const std::wstring helper = tools + L"ArkletUWPHelper.exe";
@@ -771,6 +810,8 @@ TEST(Archiver, HelperOnlyByItsRegisteredFullPath)
 TEST(Archiver, NotInstalledShowsTheMessageAndTheDialogStays)
 {
     std::wstring exe = makeSfx(L"ui-archiver-missing", L"setup.exe", L"");
+    if (HasFatalFailure())
+        return;
     HWND main = nullptr;
     RunResult run = runProgram(exe, L"", [&](const SeenWindow& w, HWND h) -> int {
         if (isMainDialog(w)) {
