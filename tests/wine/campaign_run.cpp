@@ -9,6 +9,10 @@
 //   run ID EXE-HEX PASSWORD SPANNED     one self-extracting file; PASSWORD is "cancel" or "type:HEX";
 //                                       SPANNED is 1 when the file is the first disk of a spanned set
 //   entry SIZE NAME-HEX                 a local header of its archive: declared uncompressed size, raw name
+//   prefill FOLDER-HEX                  a folder moved into place as the target before the run (an earlier
+//                                       install; it may hold links that point out of the target)
+//   keep NAME-HEX REFERENCE-HEX         a file of the prefilled target that must hold the bytes of the file
+//                                       REFERENCE after the run (replaced by the same bytes, or left alone)
 //   end
 //
 // For each run the file is copied into a fresh sandbox (C:\aksfx-campaign\ID\, or the spanned-set drive)
@@ -20,13 +24,15 @@
 // After the run the sandbox, the campaign folder's top level and C:\ are compared with what was there
 // before: anything new or gone outside the target folder is an escape, and so is a name in the target that
 // the system would take for a device. A file in the target larger than the largest declared size of any
-// entry of that name is oversize.
+// entry of that name is oversize. A kept file of a prefilled target whose bytes are no longer those of its
+// reference was destroyed. With a prefill the sandbox also holds a folder "outside" beside a\, where links
+// in the prefill point.
 //
 // RESULTS gets {"ready":true} once the runner is set up, then one JSON object per run and line, written as
 // soon as the run ends:
 //   {"id":N,"exit":CODE,"started":B,"timeout":B,"crash":B,"ms":N,"password_dialogs":N,
 //    "boxes":[{"id":ID,"text":T}],"windows":[T],"escapes":[T],"oversize":[{"path":T,"size":N,"declared":N}],
-//    "unmapped":[T],"seen":[T],"processes":[T]}
+//    "unmapped":[T],"destroyed":[T],"seen":[T],"processes":[T]}
 // "id" of a box is 0 when its text is none of the stub's; "windows" lists windows that are neither the
 // main dialog, the password dialog nor a message box; "unmapped" lists target files of no entry's name;
 // "started" is false when the system refused to start the file.
@@ -219,6 +225,8 @@ struct PlannedRun {
     std::wstring password;
     bool spanned = false;
     std::map<std::wstring, uint32_t> declared; // normalised entry name -> largest declared size
+    std::wstring prefill;                      // a folder that becomes the target before the run, or empty
+    std::vector<std::pair<std::string, std::wstring>> keep; // raw name below the target, reference file
 };
 
 // An entry name as a path below the target: UTF-8 (as the stub reads every name), '/' as '\', one
@@ -268,6 +276,19 @@ std::vector<std::string> fields(const std::string& line)
     }
 }
 
+bool readWholeFile(const std::wstring& path, std::string* bytes)
+{
+    FILE* f = _wfopen(path.c_str(), L"rb");
+    if (!f)
+        return false;
+    char buffer[65536];
+    bytes->clear();
+    for (size_t n; (n = fread(buffer, 1, sizeof buffer, f)) > 0;)
+        bytes->append(buffer, n);
+    fclose(f);
+    return true;
+}
+
 struct Plan {
     wchar_t driveLetter = 0;
     std::string driveFolder; // Linux path
@@ -276,15 +297,10 @@ struct Plan {
 
 bool readPlan(const std::wstring& path, Plan* plan)
 {
-    FILE* f = _wfopen(path.c_str(), L"rb");
-    if (!f)
-        return false;
     // Read whole: a line holds a name of up to 65,535 bytes as hex.
     std::string all;
-    char buffer[65536];
-    for (size_t n; (n = fread(buffer, 1, sizeof buffer, f)) > 0;)
-        all.append(buffer, n);
-    fclose(f);
+    if (!readWholeFile(path, &all))
+        return false;
     PlannedRun current;
     for (size_t from = 0; from < all.size();) {
         size_t eol = all.find('\n', from);
@@ -309,6 +325,13 @@ bool readPlan(const std::wstring& path, Plan* plan)
                 uint32_t& known = current.declared[key];
                 known = std::max(known, size);
             }
+        } else if (v[0] == "prefill" && v.size() == 2) {
+            current.prefill = widen(unhex(v[1]));
+        } else if (v[0] == "keep" && v.size() == 3) {
+            current.keep.push_back({unhex(v[1]), widen(unhex(v[2]))});
+            // A kept file is in the target whatever the archive holds: not a misnamed one.
+            uint32_t& known = current.declared[normalisedName(unhex(v[1]))];
+            known = std::max(known, (uint32_t)0xFFFFFFFFu);
         } else if (v[0] == "end") {
             plan->runs.push_back(current);
         }
@@ -436,6 +459,7 @@ struct Outcome {
     };
     std::vector<Oversize> oversize;
     std::vector<std::wstring> unmapped;
+    std::vector<std::wstring> destroyed;
     std::vector<std::wstring> seen; // every window in order: main dialog, password dialog, box ID, other window
     HWND mainDialog = nullptr;
     HWND cancelledPassword = nullptr;
@@ -531,6 +555,11 @@ Outcome runOne(const std::vector<MessageFormat>& formats, const PlannedRun& plan
         CreateDirectoryW(parents.c_str(), nullptr);
     }
     std::wstring target = parents + L"target";
+    if (!plan.prefill.empty()) {
+        CreateDirectoryW((sandbox + L"outside").c_str(), nullptr);
+        if (!MoveFileW(plan.prefill.c_str(), target.c_str()))
+            out.windows.push_back(L"(the prefilled target could not be moved into place: " + plan.prefill + L")");
+    }
     std::wstring driveRoot = plan.spanned ? std::wstring(1, driveLetter) + L":\\" : L"";
     std::wstring exe = plan.spanned ? driveRoot + L"SETUP.EXE" : sandbox + L"setup.exe";
     if (!CopyFileW(plan.exe.c_str(), exe.c_str(), FALSE)) {
@@ -575,6 +604,13 @@ Outcome runOne(const std::vector<MessageFormat>& formats, const PlannedRun& plan
         else if (item.size > declared->second)
             out.oversize.push_back({item.path, item.size, declared->second});
     }
+    for (const auto& [name, reference] : plan.keep) {
+        std::wstring path = target + L"\\" + widen(name);
+        std::replace(path.begin(), path.end(), L'/', L'\\');
+        std::string now, wanted;
+        if (!readWholeFile(path, &now) || !readWholeFile(reference, &wanted) || now != wanted)
+            out.destroyed.push_back(path);
+    }
     if (plan.spanned)
         DeleteFileW(exe.c_str());
     removeTree(sandbox);
@@ -610,7 +646,8 @@ std::string resultLine(const PlannedRun& plan, const Outcome& o)
     std::vector<std::wstring> processes;
     for (const auto& [pid, name] : o.run.processes)
         processes.push_back(name + L" " + std::to_wstring(pid));
-    return line + "],\"unmapped\":" + list(o.unmapped) + ",\"seen\":" + list(o.seen)
+    return line + "],\"unmapped\":" + list(o.unmapped) + ",\"destroyed\":" + list(o.destroyed)
+           + ",\"seen\":" + list(o.seen)
            + ",\"processes\":" + list(processes) + "}\n";
 }
 
