@@ -329,7 +329,7 @@ bool readPlan(const std::wstring& path, Plan* plan)
             current.prefill = widen(unhex(v[1]));
         } else if (v[0] == "keep" && v.size() == 3) {
             current.keep.push_back({unhex(v[1]), widen(unhex(v[2]))});
-            // A kept file is in the target whatever the archive holds: not a misnamed one.
+            // A kept file is in the target whatever the archive holds: not an unlisted one.
             uint32_t& known = current.declared[normalisedName(unhex(v[1]))];
             known = std::max(known, (uint32_t)0xFFFFFFFFu);
         } else if (v[0] == "end") {
