@@ -1,6 +1,11 @@
 // The extraction run and the road of one entry: header, output path, folders, overwrite rule,
 // encryption header, decoding (input pieces of INPUT_PIECE bytes, output through the decoder's 2048-byte
-// buffer into pieces of WRITE_PIECE_BYTES), time stamp, CRC check.
+// buffer into pieces of WRITE_PIECE_BYTES), time stamp, the check of the entry's end, size and CRC.
+//
+// Every entry ends where its local header's compressed size says, whether it is extracted, passed over
+// (No at the overwrite question) or a folder: the next signature is read there and nowhere else. An
+// extracted entry whose data does not end with its stream (or its stream with its data) stops the run as
+// damage, so no record can hide inside an entry's data behind a stream that ends early.
 #include "extract.h"
 
 #include <windows.h>
@@ -155,6 +160,24 @@ static void copyStored()
     }
 }
 
+// After decoding: the entry's data must be its stream and nothing else, and decode to its declared size,
+// so that the next record is read where the entry's declared data ends and nowhere else. A decoder error,
+// a stream that ends before the declared data does (bytes the decoder fetched but the stream did not use
+// count too, so do bytes never fetched), and another size than declared are damage, reported as a CRC
+// error is; the CRC comes last.
+static void checkEntryEnd(int decodeResult, bool inflated)
+{
+    uint32_t crc = crcRegister ^ 0xFFFFFFFFu;
+    if (decodeResult != INFLATE_OK)
+        badCrc(crc);
+    if (localHeader.compressedSize != 0 || (inflated && inflateUnusedInput() != 0))
+        badCrc(crc);
+    if (entryOutputBytes != localHeader.uncompressedSize)
+        badCrc(crc);
+    if (crc != localHeader.crc32)
+        badCrc(crc);
+}
+
 static void decodeEntryData()
 {
     // Both the stored copy and inflate fill outputBuffer and count its bytes in inflateIo.outputCount.
@@ -166,12 +189,14 @@ static void decodeEntryData()
     huffmanOutOfMemory = decoderOutOfMemory;
     crcRegister = 0xFFFFFFFFu;
     entryOutputBytes = 0;
+    int result = INFLATE_OK;
+    bool inflated = false;
     if (localHeader.compressedSize != 0) {
         if (localHeader.method == 0) {
             copyStored();
         } else if (localHeader.method == 8) {
-            // A damaged stream shows in the CRC check below.
-            inflate();
+            result = inflate();
+            inflated = true;
         } else {
             showStatusNow();
             fatalMessage(loadText(IDS_UNSUPPORTED_METHOD));
@@ -182,9 +207,7 @@ static void decodeEntryData()
     setOutputFileTime();
     _close(outputFile);
     outputFile = -1;
-    uint32_t crc = crcRegister ^ 0xFFFFFFFFu;
-    if (crc != localHeader.crc32)
-        badCrc(crc);
+    checkEntryEnd(result, inflated);
 }
 
 // Opens the output file of a file entry: true; false when the entry is to be passed over (No at the
@@ -212,9 +235,8 @@ void extractEntry()
     uint32_t length = (uint32_t)wcslen(entryPath);
     if (length > 0 && (entryPath[length - 1] == L'/' || entryPath[length - 1] == L'\\')) {
         createFolders();
-        if (localHeader.uncompressedSize == 0 && localHeader.compressedSize != 0
-            && seekArchive(localHeader.compressedSize, SEEK_CUR) < 0)
-            entryReadError();
+        // Whatever a folder entry holds or declares, its data is no record: it is passed over.
+        passOverEntryData();
     } else {
         buildOutputPath();
         showStatus();

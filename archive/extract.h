@@ -18,7 +18,7 @@ extern uint32_t crcRegister;
 ExtractStatus extractAll();
 void extractEntry();
 
-// Loads the next piece (at most 2048 bytes) of the entry's compressed data into the input buffer,
+// Loads the next piece (at most INPUT_PIECE_BYTES) of the entry's compressed data into the input buffer,
 // decrypted; returns its size, 0 at the end of the entry's data.
 uint32_t refillInput();
 

@@ -609,6 +609,15 @@ static int inflateBlock(bool* final)
     }
 }
 
+uint32_t inflateUnusedInput()
+{
+    // Bits left over are the unused top of the last byte read from (fewer than 8) and whole bytes after it;
+    // invented bytes were never delivered and are not counted (after a good stream none of their bits has
+    // been consumed, so they all lie inside bitCount).
+    uint32_t bufferedBytes = (bitCount >> 3) - inventedBytes;
+    return bufferedBytes + (uint32_t)(inputEnd - inputNext);
+}
+
 int inflate()
 {
     releaseDecoderTables(); // left behind if the previous entry was left by longjmp

@@ -3,8 +3,8 @@
 // Plugging it in: before calling inflate() the caller fills inflateIo.
 // - Input: readInput points *piece at the next piece of the entry's compressed data (already decrypted) and
 //   returns its size, or returns 0 once the entry's data is used up (then it is not called again for this
-//   entry). The decoder reads the pieces directly, so the hot path costs no call per byte. Bytes it has
-//   fetched but not consumed when the stream ends are simply dropped.
+//   entry). The decoder reads the pieces directly, so the hot path costs no call per byte. When the stream
+//   ends, inflateUnusedInput() tells how many of the bytes it has fetched the stream did not use.
 // - Output: `window` is the 32768-byte sliding window, kept by the caller across entries (zero-filled once at
 //   start-up; distances that reach back before the entry's own bytes read whatever it holds). Decoded bytes go
 //   from the window into `outputBuffer` (OUTPUT_BUFFER_SIZE bytes, `outputCount` held); each time the count
@@ -52,6 +52,12 @@ extern uint16_t lastByte;  // the last input byte delivered; repeated once the i
 extern uint16_t windowPos; // next write position in the window (after inflate: where the entry ended)
 
 int inflate();
+
+// After inflate() has returned INFLATE_OK: the bytes delivered by readInput that lie after the end of the
+// stream (whole bytes left in the bit buffer and the rest of the current piece). The byte that holds the
+// stream's last bit counts as used, whatever bits of it remain. A stream that fills its entry's data
+// exactly leaves 0; more means the data goes on after the stream.
+uint32_t inflateUnusedInput();
 
 // Copies window bytes 0..n-1 into the output buffer, flushing it at every 2048 bytes.
 void flushWindow(uint32_t n);

@@ -4,7 +4,8 @@
 // entry (lastByte); the rest is the deflate stream. Each piece is copied to the end of its own heap block,
 // so the address sanitizer reports any read past a piece.
 // Properties: inflate terminates without a sanitizer report on any input; every flush holds exactly 2048
-// bytes; whenever zlib decodes the stream to its end, this decoder returns 0 with the same bytes.
+// bytes; whenever zlib decodes the stream to its end, this decoder returns 0 with the same bytes and,
+// by inflateUnusedInput, takes the stream to end where zlib does (the bytes after it are left unused).
 #include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
@@ -52,8 +53,9 @@ void flushOutput()
     inflateIo.outputCount = 0;
 }
 
-// True when zlib reaches the end of the stream (within outputLimit bytes of output).
-bool zlibDecodes(const uint8_t* data, size_t size, std::vector<uint8_t>* out)
+// True when zlib reaches the end of the stream (within outputLimit bytes of output); *used receives the
+// length of the stream.
+bool zlibDecodes(const uint8_t* data, size_t size, std::vector<uint8_t>* out, size_t* used)
 {
     z_stream z;
     memset(&z, 0, sizeof z);
@@ -70,6 +72,7 @@ bool zlibDecodes(const uint8_t* data, size_t size, std::vector<uint8_t>* out)
         r = ::inflate(&z, Z_NO_FLUSH);
         out->insert(out->end(), chunk, chunk + (sizeof chunk - z.avail_out));
     } while (r == Z_OK && z.avail_out == 0 && out->size() < outputLimit);
+    *used = size - z.avail_in;
     inflateEnd(&z);
     return r == Z_STREAM_END;
 }
@@ -95,6 +98,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     inflateIo.outputBuffer = outputBuffer;
     inflateIo.outputCount = 0;
     int result = inflate();
+    size_t used = streamOffset - (result == 0 ? inflateUnusedInput() : 0);
     free(piece);
     piece = nullptr;
     if (result < 0 || result > 3)
@@ -103,8 +107,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         produced.insert(produced.end(), outputBuffer, outputBuffer + inflateIo.outputCount);
 
     std::vector<uint8_t> expected;
-    if (zlibDecodes(streamData, streamSize, &expected) && expected.size() < outputLimit) {
-        if (result != 0 || produced != expected)
+    size_t zlibUsed = 0;
+    if (zlibDecodes(streamData, streamSize, &expected, &zlibUsed) && expected.size() < outputLimit) {
+        if (result != 0 || produced != expected || used != zlibUsed)
             abort();
     }
     return 0;

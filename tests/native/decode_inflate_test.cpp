@@ -561,6 +561,46 @@ TEST(Inflate, InputThatRunsOutEndsWithinBoundedWork)
     }
 }
 
+TEST(Inflate, TellsHowManyFetchedBytesTheStreamLeftUnused)
+{
+    // The stub takes an entry whose data goes on after its stream for damage: the bytes delivered minus
+    // those left unused must be the stream's own length (zlib's output, which ends with the byte holding
+    // the last bit), whichever path decoded the end (fast loop, careful step, stored copy) and wherever
+    // the pieces end.
+    std::vector<uint8_t> text = textSample();
+    text.resize(40000);
+    struct Stream {
+        const char* name;
+        std::vector<uint8_t> bytes;
+        std::vector<uint8_t> decoded;
+    } streams[] = {
+        {"level 1", zlibDeflate(text, 1), text},
+        {"level 9", zlibDeflate(text, 9), text},
+        {"stored blocks (level 0)", zlibDeflate(text, 0), text},
+        {"fixed codes", zlibDeflate(text, 9, Z_FIXED), text},
+        {"one literal", zlibDeflate({'x'}, 6), {'x'}},
+        {"empty fixed block", {0x03, 0x00}, {}},
+    };
+    const std::vector<uint8_t> trailing = patternBytes(3000, 11);
+    for (const Stream& s : streams) {
+        ASSERT_FALSE(s.bytes.empty()) << s.name;
+        for (size_t extra : {0, 1, 7, 3000}) {
+            std::vector<uint8_t> input = s.bytes;
+            input.insert(input.end(), trailing.begin(), trailing.begin() + extra);
+            for (size_t piece : {1, 7, 2048, 65536}) {
+                std::string what = std::string(s.name) + ", " + std::to_string(extra) + " bytes after it, pieces of "
+                                   + std::to_string(piece);
+                freshWindow();
+                InflateRun run = runInflate(input, piece);
+                ASSERT_EQ(run.result, 0) << what;
+                EXPECT_TRUE(run.output() == s.decoded) << what;
+                EXPECT_EQ(run.delivered - run.unused, s.bytes.size())
+                    << what << ": delivered " << run.delivered << ", unused " << run.unused;
+            }
+        }
+    }
+}
+
 TEST(Inflate, AnEmptyEntryDecodesTheLastByteOfThePreviousOne)
 {
     struct {

@@ -88,6 +88,8 @@ struct InflateRun {
     std::vector<uint32_t> flushSizes; // the count at each flushOutputBuffer call
     std::vector<uint8_t> leftover;    // the partial output buffer left after inflate
     uint32_t readCalls = 0;
+    size_t delivered = 0;             // input bytes handed to the decoder by readInput
+    uint32_t unused = 0;              // inflateUnusedInput() after a result of 0
     std::vector<uint8_t> output() const
     {
         std::vector<uint8_t> all = flushed;
@@ -165,6 +167,9 @@ inline InflateRun runInflate(const std::vector<uint8_t>& input, size_t pieceSize
     plugHarness(input, pieceSize, &run);
     run.result = inflate();
     run.leftover.assign(harness().outputBuffer, harness().outputBuffer + inflateIo.outputCount);
+    run.delivered = harness().offset;
+    if (run.result == 0)
+        run.unused = inflateUnusedInput();
     return run;
 }
 

@@ -2,7 +2,8 @@
 //   - Archives from independent producers (made by make_extract_fixtures.sh on the Linux side) extract to
 //     the same tree as Linux unzip gives: same names, same bytes, and the same DOS time read as local time.
 //   - Hand-made archives for what no producer writes (bad records, damaged data, hostile names), spliced
-//     into a built file in place of its archive, stop with their exact message.
+//     into a built file in place of its archive, stop with their exact message; and one the building tool
+//     accepts because it cannot decode an encrypted entry, which hides records inside that entry's data.
 //   - The interactive paths: the overwrite prompt, the cancel question while a large entry is written,
 //     a read-only file, a full disk, a wrong or missing password.
 #include <gtest/gtest.h>
@@ -13,6 +14,8 @@
 #include <map>
 #include <string>
 
+#include "decode/cipher.h"
+#include "decode/crc32.h"
 #include "test_files.h"
 #include "ui_driver.h"
 
@@ -214,12 +217,16 @@ struct RawZip {
         std::string data;           // stored as it is
         uint16_t method = 0;
         uint16_t flags = 0;
+        uint32_t crc = ~0u;         // ~0: the CRC-32 of data (give the decoded bytes' one for method 8)
         uint32_t crcChange = 0;     // XORed into the right CRC-32
         uint32_t compressed = ~0u;   // ~0: the data's length
         uint32_t uncompressed = ~0u; // ~0: the data's length
         uint16_t time = 0x6000;     // 12:00:00
         uint16_t date = 0x5021;     // 2020-01-01
     };
+
+    static uint32_t crcOf(const Entry& e) { return e.crc == ~0u ? crc32Of(e.data) : e.crc; }
+    static uint32_t sizeOr(uint32_t size, const std::string& data) { return size == ~0u ? (uint32_t)data.size() : size; }
 
     void local(const Entry& e)
     {
@@ -229,9 +236,9 @@ struct RawZip {
         u16(e.method);                            // method
         u16(e.time);                              // time
         u16(e.date);                              // date
-        u32(crc32Of(e.data) ^ e.crcChange);       // CRC-32
-        u32(e.compressed == ~0u ? (uint32_t)e.data.size() : e.compressed); // compressed size
-        u32(e.uncompressed == ~0u ? (uint32_t)e.data.size() : e.uncompressed); // uncompressed size
+        u32(crcOf(e) ^ e.crcChange);              // CRC-32
+        u32(sizeOr(e.compressed, e.data));       // compressed size
+        u32(sizeOr(e.uncompressed, e.data));     // uncompressed size
         u16((uint32_t)e.name.size());             // name length
         u16(0);                                   // extra length
         raw(e.name);
@@ -260,15 +267,36 @@ struct RawZip {
         raw("XXXX");              // extra field
         raw("abc");               // comment
     }
-    void end(uint32_t signature = 0x06054B50, uint16_t entries = 1)
+    // A central header that tells the truth about e, as the building tool wants it.
+    void centralOf(const Entry& e, uint32_t offset)
+    {
+        u32(0x02014B50);          // signature
+        u16(20);                  // version made by
+        u16(20);                  // version needed
+        u16(e.flags);             // flags
+        u16(e.method);            // method
+        u16(e.time);              // time
+        u16(e.date);              // date
+        u32(crcOf(e));            // CRC-32
+        u32(sizeOr(e.compressed, e.data));   // compressed size
+        u32(sizeOr(e.uncompressed, e.data)); // uncompressed size
+        u16((uint32_t)e.name.size()); // name length
+        u32(0);                   // extra and comment lengths
+        u32(0);                   // disk number start, internal attributes
+        u32(0);                   // external attributes
+        u32(offset);              // local header offset
+        raw(e.name);
+    }
+    void end(uint32_t signature = 0x06054B50, uint16_t entries = 1, uint32_t centralSize = 46,
+             uint32_t centralOffset = 12345)
     {
         u32(signature);           // end record (or digital signature record)
         u16(0);                   // this disk
         u16(0);                   // disk of the central directory
         u16(entries);             // entries on this disk
         u16(entries);             // entries in all
-        u32(46);                  // central directory size
-        u32(12345);               // central directory offset
+        u32(centralSize);         // central directory size
+        u32(centralOffset);       // central directory offset
         u16(2);                   // comment length
         raw("ok");                // comment
     }
@@ -459,6 +487,64 @@ TEST(HandMade, RecordsAndDamage)
              z.end();
          },
          crcMessage(L"%Tbom.bin", crc32Of(""), crc32Of(storedDeflateStream(5000, 'y'))), {{L"bom.bin", ""}}, {}},
+        {"stored data shorter than the declared size, with the CRC-32 of what it holds",
+         [](RawZip& z) {
+             RawZip::Entry e = entry("a.txt", "eerste");
+             e.uncompressed = 10;
+             z.local(e);
+             z.local(entry("b.txt", "tweede"));
+             z.end();
+         },
+         crcMessage(L"%Ta.txt", crc32Of("eerste"), crc32Of("eerste")), {{L"a.txt", "eerste"}}, {L"b.txt"}},
+        {"deflate stream that inflates to less than the declared size, with the CRC-32 of what it gives",
+         [](RawZip& z) {
+             RawZip::Entry e = entry("kort.txt", storedDeflateStream(5, 'y'));
+             e.method = 8;
+             e.crc = crc32Of("yyyyy");
+             e.uncompressed = 10;
+             z.local(e);
+             z.local(entry("b.txt", "tweede"));
+             z.end();
+         },
+         crcMessage(L"%Tkort.txt", crc32Of("yyyyy"), crc32Of("yyyyy")), {{L"kort.txt", "yyyyy"}}, {L"b.txt"}},
+        {"deflate stream that ends before the entry's data does: the bytes after it are no record",
+         [](RawZip& z) {
+             RawZip hidden;
+             hidden.local(entry("verstopt.txt", "verstopt"));
+             RawZip::Entry e = entry("a.txt", storedDeflateStream(5, 'y') + std::string(hidden.bytes.begin(), hidden.bytes.end()));
+             e.method = 8;
+             e.crc = crc32Of("yyyyy");
+             e.uncompressed = 5;
+             z.local(e);
+             z.local(entry("b.txt", "tweede"));
+             z.end();
+         },
+         crcMessage(L"%Ta.txt", crc32Of("yyyyy"), crc32Of("yyyyy")), {{L"a.txt", "yyyyy"}}, {L"verstopt.txt", L"b.txt"}},
+        {"damaged deflate stream whose (empty) output has the declared size and CRC-32",
+         [](RawZip& z) {
+             // A stored block of "abc" that is not the last, then a last block of the reserved type 3: the
+             // decoder stops with an error before it hands over any output.
+             // Bytes: BFINAL 0 and BTYPE 00, LEN 3, NLEN, "abc"; then BFINAL 1 and BTYPE 11.
+             RawZip::Entry e = entry("a.txt", std::string("\x00\x03\x00\xFC\xFF" "abc" "\x07", 9));
+             e.method = 8;
+             e.crc = 0;
+             e.uncompressed = 0;
+             z.local(e);
+             z.local(entry("b.txt", "tweede"));
+             z.end();
+         },
+         crcMessage(L"%Ta.txt", 0, 0), {{L"a.txt", ""}}, {L"b.txt"}},
+        {"folder entry that declares contents: its data is passed over, not read as a record",
+         [](RawZip& z) {
+             RawZip hidden;
+             hidden.local(entry("verstopt.txt", "verstopt"));
+             RawZip::Entry folder = entry("map/", std::string(hidden.bytes.begin(), hidden.bytes.end()));
+             folder.uncompressed = 5;
+             z.local(folder);
+             z.local(entry("a.txt", "eerste"));
+             z.end();
+         },
+         L"", {{L"a.txt", "eerste"}}, {L"verstopt.txt"}},
         {"a zero byte inside a name: refused, not cut short",
          [](RawZip& z) {
              z.local(entry(std::string("a\0b.txt", 7), "x"));
@@ -532,6 +618,68 @@ TEST(HandMade, RecordsAndDamage)
             EXPECT_EQ(ticks(got), ticks(want));
         }
     }
+}
+
+// The traditional encryption of data (its 12-byte header first), with the project's own cipher.
+std::string encrypted(const std::string& plain, const char* password, uint32_t crc)
+{
+    static bool tableBuilt = false;
+    if (!tableBuilt) {
+        buildCrcTable();
+        tableBuilt = true;
+    }
+    std::string bytes = "0123456789a"; // header bytes 0-10: any value
+    bytes += (char)encryptionCheckByte(0, crc, 0);
+    bytes += plain;
+    initKeys(password);
+    encryptBuffer((uint8_t*)&bytes[0], (uint32_t)bytes.size());
+    wipeKeys();
+    return bytes;
+}
+
+// An encrypted deflated entry whose stream ends early, its data going on with local headers in plain
+// text: one for a name the archive lists, one for a name it does not. The building tool cannot decode
+// the entry without the password, and other tools list only the entries of the central directory. The
+// hidden records start where the first input piece of 64 KiB after the encryption header ends, which is
+// where a reader that follows the decoder's input would look for the next record.
+TEST(HandMade, RecordsHiddenInAnEncryptedEntryAreNeverRead)
+{
+    const std::string listed = "het echte programma 23b";
+    const std::string text = "Lees mij eerst.\r\n";
+    RawZip hidden;
+    hidden.local(entry("setup.exe", "geplant programma!!"));
+    hidden.local(entry("version.dll", "geplante bibliotheek"));
+    std::string stream = storedDeflateStream((uint16_t)text.size(), ' ');
+    stream.replace(5, text.size(), text);
+    stream.resize(65536, 'z'); // filler after the stream, up to the end of the first piece
+
+    RawZip z;
+    RawZip::Entry program = entry("setup.exe", listed);
+    RawZip::Entry readme = entry("liesmij.txt", "");
+    readme.method = 8;
+    readme.flags = 1; // encrypted
+    readme.crc = crc32Of(text);
+    readme.uncompressed = (uint32_t)text.size();
+    readme.data = encrypted(stream, "geheim 123", readme.crc) + std::string(hidden.bytes.begin(), hidden.bytes.end());
+    z.local(program);
+    const uint32_t readmeOffset = (uint32_t)z.bytes.size();
+    z.local(readme);
+    const uint32_t centralOffset = (uint32_t)z.bytes.size();
+    z.centralOf(program, 0);
+    z.centralOf(readme, readmeOffset);
+    z.end(0x06054B50, 2, (uint32_t)z.bytes.size() - centralOffset, centralOffset);
+
+    std::wstring dir = scratchFolder(L"hidden-records");
+    ASSERT_NO_FATAL_FAILURE(writeWhole(dir + L"in.zip", z.bytes));
+    ASSERT_NO_FATAL_FAILURE(buildSfx(L"--overwrite -o " + quote(dir + L"setup.exe") + L" " + quote(dir + L"in.zip")));
+    std::wstring target = dir + L"doel\\";
+    RunResult run = runAuto(dir + L"setup.exe", target, kPassword);
+    ASSERT_FALSE(run.timedOut) << narrow(run.describe());
+    EXPECT_EQ(boxTexts(run), std::vector<std::wstring>{crcMessage(target + L"liesmij.txt", readme.crc, readme.crc)})
+        << narrow(run.describe());
+    EXPECT_EQ(run.exitCode, 1u) << "damage";
+    EXPECT_EQ(readText(target + L"setup.exe"), listed) << "the listed program is not replaced";
+    EXPECT_FALSE(exists(target + L"version.dll")) << "no file the archive does not list";
 }
 
 std::vector<std::wstring> namesIn(const std::wstring& folder)
