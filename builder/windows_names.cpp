@@ -190,13 +190,18 @@ template <typename Visit> void forEachComponent(const std::u16string& key, Visit
     }
 }
 
-// A short-name-shaped component, indexed by meetingHash.
+// A short-name-shaped component, indexed by meetingHash (in entry order among equal hashes, so that the
+// clash reported does not depend on the sort).
 struct ShortName {
     uint64_t hash;
     size_t entry;
     Component component;
-    bool operator<(const ShortName& other) const { return hash < other.hash; }
 };
+
+bool hashBefore(const ShortName& a, const ShortName& b)
+{
+    return a.hash < b.hash;
+}
 
 // Sorted with the separator below every other unit: a name is then followed directly by the names with
 // the same key and then by those below it as a folder (no entry name holds a unit below 0x20).
@@ -268,7 +273,7 @@ NameClash findNameClash(const std::vector<std::u16string>& names)
         });
     if (shortNames.empty())
         return NameClash();
-    std::sort(shortNames.begin(), shortNames.end());
+    std::stable_sort(shortNames.begin(), shortNames.end(), hashBefore);
 
     NameClash found;
     std::u16string basis, longExtension;
@@ -280,7 +285,7 @@ NameClash findNameClash(const std::vector<std::u16string>& names)
             shortNameBasis(name, &basis, &longExtension);
             for (size_t k = 0; k <= basis.size(); k++) {
                 const uint64_t h = meetingHash(c.folderHash, longExtension, basis.substr(0, k));
-                auto range = std::equal_range(shortNames.begin(), shortNames.end(), ShortName{h, 0, c});
+                auto range = std::equal_range(shortNames.begin(), shortNames.end(), ShortName{h, 0, c}, hashBefore);
                 for (auto s = range.first; s != range.second; ++s) {
                     // The hash matched; now compare exactly: the same folder (but another name in it), the
                     // extension, and the start of the basis.

@@ -284,7 +284,6 @@ TEST(Installer, FileThatIsNoProgramIsReportedAndNotStarted)
         const wchar_t* wait;
     } cases[] = {
         {"batch file", L"setup.bat", L""},
-        {"batch file, waited for", L"setup.bat", L"--run-wait "},
         {"text file", L"setup.txt", L"--run-wait "},
         {"program file that is text", L"setup.exe", L"--run-wait "},
     };
