@@ -48,10 +48,12 @@ const char* helpText()
            "                       program and the first piece); default: OUTPUT.EXE on every disk\n"
            "  --run \"PROGRAM [ARGUMENTS]\"   SFXF_RUN_AFTER: start PROGRAM, a file entry of the archive\n"
            "                       (quoted when its name holds blanks), from the target folder after a run\n"
-           "                       that wrote every entry (header text 2)\n"
+           "                       that wrote every entry (header text 2): a program (.exe), or an installer\n"
+           "                       package (.msi) that the system's msiexec.exe /i installs\n"
            "  --run-wait           with --run: SFXF_RUN_WAIT: wait for the program; its exit code becomes\n"
            "                       the self-extracting file's\n"
-           "  --icon FILE.ico      the file's own icon instead of the stub's\n"
+           "  --icon FILE.ico      the file's own icon instead of the stub's (1 to 64 images, at most\n"
+           "                       16 MiB, each image with bytes of its own)\n"
            "  --version-info \"Key=Text;...\"   a version resource: FileVersion=a.b.c.d (required; also the\n"
            "                       fixed version numbers), ProductVersion (default: FileVersion),\n"
            "                       ProductName, CompanyName, FileDescription, LegalCopyright, Comments, ...\n"
@@ -277,7 +279,7 @@ static std::vector<uint8_t> customisedStub(const BuildOptions& o, const fs::path
 {
     StubCustomisation custom = o.custom;
     if (!o.icon.empty()) {
-        std::vector<uint8_t> iconFile = readWholeFile(pathFromUtf8(o.icon));
+        std::vector<uint8_t> iconFile = readFileStart(pathFromUtf8(o.icon), ICON_MAX_FILE_BYTES + 1);
         try {
             custom.icon = parseIconFile(iconFile);
         } catch (const BuildError& e) {

@@ -19,6 +19,7 @@
 #include "build_error.h"
 #include "host_files.h"
 #include "unicode_text.h"
+#include "windows_names.h"
 
 namespace fs = std::filesystem;
 
@@ -253,6 +254,13 @@ ZipArchive packFolder(const fs::path& root, const FolderPackOptions& options)
     ZipArchive archive;
     std::vector<FileJob> jobs;
     addFolder(root, std::string(), &archive, &jobs);
+    // A Linux folder may hold a.txt and A.TXT: one file on Windows. Refused before any file is read.
+    std::vector<std::string> names;
+    for (const ZipEntry& e : archive.entries)
+        names.push_back(e.name);
+    for (const FileJob& job : jobs)
+        names[job.index] = job.name;
+    checkNamesAreDistinctOnWindows(names);
     packJobs(jobs, options, &archive);
     if (options.encrypt)
         for (const FileJob& job : jobs)

@@ -38,8 +38,8 @@ struct FolderPackOptions {
     std::string password; // bytes used as the key; must be ASCII (the stub reads the typed one in the ANSI code page)
 };
 
-// Throws BuildError for an unreadable item, a file of 2 GiB or more, a name the stub refuses, or more
-// entries than an end record without ZIP64 counts.
+// Throws BuildError for an unreadable item, a file of 2 GiB or more, a name the stub refuses, two names
+// that are one file or folder on Windows, or more entries than an end record without ZIP64 counts.
 ZipArchive packFolder(const std::filesystem::path& root, const FolderPackOptions& options);
 
 // One file entry from its contents (also used by the tests to make small archives).

@@ -49,7 +49,7 @@ static FILE* openFile(const fs::path& path, const char* mode)
 #define WRITE_MODE "wb"
 #endif
 
-std::vector<uint8_t> readWholeFile(const fs::path& path)
+std::vector<uint8_t> readFileStart(const fs::path& path, size_t limit)
 {
     // Room for the whole file at once: growing the buffer step by step would hold up to three times its
     // size while the last step copies.
@@ -57,19 +57,25 @@ std::vector<uint8_t> readWholeFile(const fs::path& path)
     std::error_code error;
     uintmax_t expected = fs::file_size(path, error);
     if (!error && expected < bytes.max_size())
-        bytes.reserve((size_t)expected);
+        bytes.reserve(expected < limit ? (size_t)expected : limit);
     FILE* f = openFile(path, READ_MODE);
     if (!f)
         throw BuildError("cannot read " + pathToUtf8(path) + ": " + reasonText());
     uint8_t chunk[65536];
     size_t n;
-    while ((n = fread(chunk, 1, sizeof chunk, f)) > 0)
+    while (bytes.size() < limit
+           && (n = fread(chunk, 1, limit - bytes.size() < sizeof chunk ? limit - bytes.size() : sizeof chunk, f)) > 0)
         bytes.insert(bytes.end(), chunk, chunk + n);
     bool failed = ferror(f) != 0;
     fclose(f);
     if (failed)
         throw BuildError("cannot read " + pathToUtf8(path) + ": read error");
     return bytes;
+}
+
+std::vector<uint8_t> readWholeFile(const fs::path& path)
+{
+    return readFileStart(path, std::vector<uint8_t>().max_size());
 }
 
 void writeWholeFile(const fs::path& path, const std::vector<uint8_t>& bytes)

@@ -15,6 +15,9 @@ std::string pathToUtf8(const std::filesystem::path& path);
 
 // Both throw BuildError ("cannot read PATH: reason").
 std::vector<uint8_t> readWholeFile(const std::filesystem::path& path);
+// The file's first limit bytes, or all of it when it is shorter: for a file that is refused when it is
+// larger than limit - 1 bytes, without holding more of it.
+std::vector<uint8_t> readFileStart(const std::filesystem::path& path, size_t limit);
 void writeWholeFile(const std::filesystem::path& path, const std::vector<uint8_t>& bytes);
 
 // Last modification time of a file or folder as a DOS date (high 16 bits) and time (low 16 bits) in

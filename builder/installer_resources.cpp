@@ -39,6 +39,8 @@ static void needIcon(bool condition, const std::string& what)
 std::vector<IconImage> parseIconFile(const std::vector<uint8_t>& file)
 {
     needIcon(file.size() >= ICON_DIRECTORY_SIZE, "not an icon file: too short for an icon directory");
+    needIcon(file.size() <= ICON_MAX_FILE_BYTES, "the icon file is larger than "
+                                                     + std::to_string(ICON_MAX_FILE_BYTES >> 20) + " MiB");
     const uint32_t reserved = readLe16(&file[0]);
     const uint32_t type = readLe16(&file[2]);
     needIcon(!(reserved == 0 && type == 2), "not an icon file: a cursor file");
@@ -50,7 +52,12 @@ std::vector<IconImage> parseIconFile(const std::vector<uint8_t>& file)
     const uint64_t directoryEnd = ICON_DIRECTORY_SIZE + (uint64_t)count * ICON_ENTRY_SIZE;
     needIcon(directoryEnd <= file.size(), "the icon file is truncated: its directory of " + std::to_string(count)
                                               + " images runs past the end of the file");
-    std::vector<IconImage> images;
+    struct Place {
+        uint32_t offset, size, image;
+        bool operator<(const Place& other) const { return offset < other.offset; }
+    };
+    std::vector<Place> places;
+    std::vector<IconImage> images(count);
     for (uint32_t i = 0; i < count; i++) {
         const uint8_t* e = &file[ICON_DIRECTORY_SIZE + i * ICON_ENTRY_SIZE];
         const uint32_t size = readLe32(e + 8);
@@ -63,11 +70,20 @@ std::vector<IconImage> parseIconFile(const std::vector<uint8_t>& file)
         bool png = size >= sizeof pngSignature && memcmp(data, pngSignature, sizeof pngSignature) == 0;
         bool bitmap = size >= BITMAP_HEADER_SIZE && readLe32(data) == BITMAP_HEADER_SIZE;
         needIcon(png || bitmap, image + "is neither a bitmap nor a PNG");
-        IconImage img;
-        memcpy(img.entry, e, sizeof img.entry);
-        img.data.assign(data, data + size);
-        images.push_back(std::move(img));
+        memcpy(images[i].entry, e, sizeof images[i].entry);
+        places.push_back(Place{offset, size, i});
     }
+    // Each image has bytes of its own; only then are they copied, together no more than the file.
+    std::stable_sort(places.begin(), places.end());
+    for (size_t k = 1; k < places.size(); k++) {
+        const Place& a = places[k - 1];
+        const Place& b = places[k];
+        needIcon((uint64_t)a.offset + a.size <= b.offset, "icon images " + std::to_string(std::min(a.image, b.image) + 1)
+                                                               + " and " + std::to_string(std::max(a.image, b.image) + 1)
+                                                               + " share bytes of the file");
+    }
+    for (const Place& p : places)
+        images[p.image].data.assign(file.begin() + p.offset, file.begin() + p.offset + p.size);
     return images;
 }
 

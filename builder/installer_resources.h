@@ -31,6 +31,8 @@
 
 enum : uint32_t {
     ICON_MAX_IMAGES = 64,
+    // An icon file of every image size at 32 bits takes about 1 MiB; a 256-pixel image as a bitmap 270 KB.
+    ICON_MAX_FILE_BYTES = 16u << 20,
     VERSION_LANGUAGE = 0x0413,  // Dutch (Netherlands), the stub's language
     VERSION_CODE_PAGE = 0x04B0, // UTF-16
     VERSION_VALUE_MAX_UNITS = 1024,
@@ -41,9 +43,11 @@ struct IconImage {
     std::vector<uint8_t> data;
 };
 
-// The images of an .ico file. Throws BuildError naming what is wrong: not an icon file, no images, more
-// than ICON_MAX_IMAGES, a directory or an image that runs past the end of the file or overlaps the
-// directory, an image that is neither a bitmap nor a PNG.
+// The images of an .ico file. Throws BuildError naming what is wrong: not an icon file, larger than
+// ICON_MAX_FILE_BYTES, no images, more than ICON_MAX_IMAGES, a directory or an image that runs past the
+// end of the file or overlaps the directory, two directory entries whose images share bytes (each image
+// becomes a resource of its own: an image named by every entry would be stored 64 times), an image that
+// is neither a bitmap nor a PNG. The images together are therefore never larger than the file.
 std::vector<IconImage> parseIconFile(const std::vector<uint8_t>& file);
 
 struct VersionInfo {

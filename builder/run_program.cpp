@@ -5,6 +5,7 @@
 #include "../startup/payload_format.h"
 #include "build_error.h"
 #include "unicode_text.h"
+#include "windows_names.h"
 
 static std::wstring wide(const std::u16string& text)
 {
@@ -25,24 +26,16 @@ std::u16string runProgramName(const std::u16string& command)
     return name;
 }
 
-// Upper case for comparing names: ASCII and the Latin-1 letters, the names an installer's program has.
-static char16_t folded(char16_t c)
+// Only a program or an installer package is started (run_rules.h).
+static void checkRunKind(const std::u16string& program, const std::string& shown)
 {
-    if (c == u'\\')
-        return u'/';
-    if ((c >= u'a' && c <= u'z') || (c >= 0xE0 && c <= 0xFE && c != 0xF7))
-        return (char16_t)(c - 0x20);
-    return c;
-}
-
-static std::u16string comparable(const std::u16string& name)
-{
-    std::u16string out;
-    for (char16_t c : name)
-        out.push_back(folded(c));
-    if (!out.empty() && out[0] == u'/')
-        out.erase(0, 1); // the stub drops one leading separator of an entry name
-    return out;
+    if (runKindOf(wide(program).c_str()) != RUN_REFUSED)
+        return;
+    const size_t dot = program.rfind(u'.');
+    const std::u16string extension = windowsNameKey(dot == std::u16string::npos ? u"" : program.substr(dot + 1));
+    const bool batch = extension == u"BAT" || extension == u"CMD";
+    throw BuildError("--run program " + shown + " is neither a program (.exe) nor an installer package (.msi)"
+                     + (batch ? ": a batch file would hand the target folder's name to cmd.exe's parsing" : ""));
 }
 
 void checkRunProgram(const std::u16string& command, const ZipArchive& archive)
@@ -53,7 +46,7 @@ void checkRunProgram(const std::u16string& command, const ZipArchive& archive)
         throw BuildError("--run program " + shown + " is no name below the target folder (an absolute path, "
                          "'..', ':', a device name, a trailing dot or blank, or a character a file name "
                          "cannot hold)");
-    const std::u16string wanted = comparable(program);
+    const std::u16string wanted = windowsNameKey(program);
     bool folder = false;
     for (const ZipEntry& e : archive.entries) {
         std::u16string name;
@@ -63,12 +56,10 @@ void checkRunProgram(const std::u16string& command, const ZipArchive& archive)
         } else {
             name = cp437ToUtf16(e.name);
         }
-        std::u16string entry = comparable(name);
-        bool isFolder = isFolderEntryName(e.name);
-        if (isFolder && !entry.empty())
-            entry.pop_back();
+        const std::u16string entry = windowsNameKey(name);
+        const bool isFolder = isFolderEntryName(e.name);
         if (entry == wanted && !isFolder)
-            return;
+            return checkRunKind(program, shown);
         if (entry == wanted || entry.compare(0, wanted.size() + 1, wanted + u'/') == 0)
             folder = true;
     }

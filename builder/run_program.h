@@ -17,8 +17,9 @@
 std::u16string runProgramName(const std::u16string& command);
 
 // Throws BuildError with one line when the program's name breaks the stub's entry-name rule (an absolute
-// name, "..", a device name, ...) or is no file entry of the archive (none, or a folder). Names compare
-// with '/' and '\' alike and without regard to letter case, as on the Windows file system.
+// name, "..", a device name, ...), is neither a program (.exe) nor an installer package (.msi), or is no
+// file entry of the archive (none, or a folder). Names compare as Windows compares them
+// (windowsNameKey: '/' and '\' alike, without regard to letter case).
 void checkRunProgram(const std::u16string& command, const ZipArchive& archive);
 
 #endif

@@ -7,6 +7,7 @@
 #include "../startup/payload_format.h"
 #include "build_error.h"
 #include "unicode_text.h"
+#include "windows_names.h"
 #include "zip_data_check.h"
 
 enum : uint32_t {
@@ -41,7 +42,10 @@ static std::string hex32(uint32_t value)
     return text;
 }
 
-// Position of the end record: the last signature whose comment fits inside the file.
+// Position of the end record: the last signature in the file's last 65,557 bytes, as unzip, 7z and
+// Python's zipfile take it. Its comment must fit inside the file: skipping it for an earlier end record
+// whose comment does fit would read another archive than those tools list (one whose comment holds a
+// second central directory and an end record with a comment length past the end of the file).
 static size_t findEndRecord(const std::vector<uint8_t>& b)
 {
     if (b.size() < ZIP_END_RECORD_SIZE)
@@ -52,10 +56,33 @@ static size_t findEndRecord(const std::vector<uint8_t>& b)
         if (readLe32(&b[p]) != ZIP_END_SIGNATURE)
             continue;
         uint16_t commentLength = readLe16(&b[p + 20]);
-        if (commentLength <= b.size() - p - ZIP_END_RECORD_SIZE)
-            return p;
+        if (commentLength > b.size() - p - ZIP_END_RECORD_SIZE)
+            throw BuildError(MALFORMED + "the comment of the last end of central directory record runs past the "
+                                         "end of the file");
+        return p;
     }
     throw BuildError("not a ZIP archive (no end of central directory record)");
+}
+
+// What the tool copies into its output without decoding (the archive comment, entry comments, extra
+// fields) must hold no ZIP record signature: tools that look for records by their signature, as they
+// look for the end record from the back, would read records from it that the stub never walks.
+static void refuseRecordSignatures(const std::string& bytes, const std::string& what)
+{
+    static const uint8_t tails[][2] = {
+        {0x01, 0x02}, {0x03, 0x04}, {0x05, 0x06}, {0x05, 0x05}, {0x06, 0x06}, {0x06, 0x07}, {0x07, 0x08}, {'0', '0'},
+    };
+    for (size_t i = 0; i + 4 <= bytes.size(); i++) {
+        if (bytes[i] != 'P' || bytes[i + 1] != 'K')
+            continue;
+        for (const auto& t : tails)
+            if ((uint8_t)bytes[i + 2] == t[0] && (uint8_t)bytes[i + 3] == t[1]) {
+                char signature[16];
+                snprintf(signature, sizeof signature, "PK %02X %02X", t[0], t[1]);
+                throw BuildError(what + " holds a ZIP record signature (" + signature
+                                 + ") that other ZIP tools could take for a record");
+            }
+    }
 }
 
 // One entry as the central directory and its local header describe it, before any of its data is read.
@@ -144,6 +171,8 @@ static uint64_t readCentralHeader(const std::vector<uint8_t>& b, uint64_t p, uin
         e.flags |= ZIP_FLAG_UTF8;
     }
     checkEntryFields(e, f->compressedSize, localOffset, diskStart);
+    refuseRecordSignatures(e.centralExtra, "the central extra field of entry " + quoted(e.name));
+    refuseRecordSignatures(e.comment, "the comment of entry " + quoted(e.name));
     f->centralIndex = index;
     f->localOffset = localOffset;
     return q + nameLength + extraLength + commentLength;
@@ -199,6 +228,7 @@ static void readLocalRecord(const std::vector<uint8_t>& b, uint64_t centralStart
         throw BuildError(disagrees + " on the name");
     f->dataStart = f->localOffset + ZIP_LOCAL_HEADER_SIZE + localNameLength + localExtraLength;
     e.localExtra = withoutAlternateNames(bytesAt(b, (size_t)(f->dataStart - localExtraLength), localExtraLength));
+    refuseRecordSignatures(e.localExtra, "the local extra field of entry " + name);
     requireInside(b.size(), f->dataStart, f->compressedSize, "the data of an entry");
     const uint64_t dataEnd = f->dataStart + f->compressedSize;
     if (dataEnd > centralStart)
@@ -272,6 +302,8 @@ ZipArchive readZipArchive(const std::vector<uint8_t>& b)
     uint32_t centralSize = readLe32(rec + 12);
     uint32_t centralOffset = readLe32(rec + 16);
     uint16_t commentLength = readLe16(rec + 20);
+    const std::string comment = bytesAt(b, end + ZIP_END_RECORD_SIZE, commentLength);
+    refuseRecordSignatures(comment, "the archive comment");
 
     if (entryCount == 0xFFFF || entriesHere == 0xFFFF || centralSize == 0xFFFFFFFFu || centralOffset == 0xFFFFFFFFu)
         throw BuildError("ZIP64 archives are not supported");
@@ -327,6 +359,12 @@ ZipArchive readZipArchive(const std::vector<uint8_t>& b)
             throw BuildError(MALFORMED + "entries " + quoted(found[i - 1].entry.name) + " and "
                              + quoted(found[i].entry.name) + " overlap");
 
+    // Names that Windows takes for one file: the later entry would overwrite the earlier one.
+    std::vector<std::string> names;
+    for (const FoundEntry& f : found)
+        names.push_back(f.entry.name);
+    checkNamesAreDistinctOnWindows(names);
+
     // The entries now take disjoint parts of the file, so their data together is no larger than it.
     ZipArchive archive;
     archive.centralOrder.resize(found.size());
@@ -335,6 +373,6 @@ ZipArchive readZipArchive(const std::vector<uint8_t>& b)
         archive.centralOrder[found[i].centralIndex] = i;
         archive.entries.push_back(std::move(found[i].entry));
     }
-    archive.comment = bytesAt(b, end + ZIP_END_RECORD_SIZE, commentLength);
+    archive.comment = comment;
     return archive;
 }

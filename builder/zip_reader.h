@@ -12,7 +12,10 @@
 // CRC and sizes, since the stub takes them from there).
 //
 // Nothing in the input is trusted: what the stub extracts is exactly what the central directory lists
-// and every other ZIP tool shows. Before any data is read, the end record must count every central
+// and every other ZIP tool shows. The end record is the last one in the file, as other tools take it,
+// and what is copied without decoding (the archive comment, entry comments, extra fields) holds no ZIP
+// record signature, so that no tool finds a second archive in it. No two entries may be one file or
+// folder on Windows (windows_names.h). Before any data is read, the end record must count every central
 // header, every entry's bytes (local header, name, extra field, data, data descriptor) must lie inside
 // the file, before the central directory and apart from every other entry's, and the local header must
 // agree with the central one (name, method, flags, CRC and sizes). Then each entry's data is decoded and must give exactly the declared size and CRC,

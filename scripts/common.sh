@@ -17,7 +17,7 @@ PACKAGES=(
   g++-mingw-w64-i686 mingw-w64-i686-dev libz-mingw-w64-dev
   zlib1g-dev libdeflate-dev libgtest-dev googletest libbenchmark-dev clang libclang-rt-14-dev
   wine wine32:i386 xvfb xdotool imagemagick icoutils
-  zip unzip p7zip-full osslsigncode
+  zip unzip p7zip-full osslsigncode msitools wixl
 )
 # On the virtual machine's route (uses_vm): the x86-64 build and 64-bit Wine natively, and the machine
 # (qemu, busybox for its initramfs, and a kernel fetched by fetch_vm_kernel).

@@ -299,6 +299,9 @@ TEST(BuilderCommandLine, ExitStatusAndOneLineMessages)
     std::vector<FixtureEntry> lying(1);
     lying[0].crc = 0x12345678;
     writeFile(dir / "lying.zip", makeZip(lying));
+    fs::create_directories(dir / "clash" / "sub");    // one file on Windows, two here
+    writeFile(dir / "clash" / "sub" / "a.txt", "a");
+    writeFile(dir / "clash" / "sub" / "A.TXT", "A");
     const std::string stub = (dir / "stub.exe").string(), out = (dir / "o.exe").string(),
                       tree = (dir / "tree").string(), notZip = (dir / "not.zip").string(),
                       lyingZip = (dir / "lying.zip").string();
@@ -329,6 +332,8 @@ TEST(BuilderCommandLine, ExitStatusAndOneLineMessages)
         {{"--stub", stub, "-o", out, notZip}, 1, "not a ZIP archive"},
         {{"--stub", stub, "-o", out, lyingZip}, 1, "lying.zip: malformed ZIP archive: entry \"a.txt\" has CRC-32"},
         {{"--stub", stub, "-o", out, (dir / "missing").string()}, 1, "cannot read"},
+        {{"--stub", stub, "-o", out, (dir / "clash").string()}, 1,
+         "clash: entries \"sub/A.TXT\" and \"sub/a.txt\" are one file on Windows"},
         {{"--stub", stub, "-o", (dir / "no" / "such" / "o.exe").string(), tree}, 1, "cannot write"},
         {{"--inspect", stub}, 1, "does not check out: complete marker"},
         {{"--help"}, 0, ""},

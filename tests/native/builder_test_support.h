@@ -123,6 +123,8 @@ struct FixtureEntry {
     uint32_t localCrc = AUTO;      // the local header's CRC when it differs from the central one
     uint32_t descriptorCrc = AUTO; // the descriptor's CRC when it differs from the central one
     std::string centralComment;
+    std::string localExtra;        // extra fields, written as they are
+    std::string centralExtra;
 };
 
 struct FixtureEnd {
@@ -157,8 +159,9 @@ inline std::vector<uint8_t> makeZip(const std::vector<FixtureEntry>& entries, co
         add32(z, e.streamed ? 0 : pick(e.uncompressedSize, (uint32_t)e.data.size()));
         const std::string localName = e.localName ? e.localName : e.name;
         add16(z, (uint32_t)localName.size());                      // name length
-        add16(z, 0);                                               // extra length
+        add16(z, (uint32_t)e.localExtra.size());                   // extra length
         addText(z, localName);
+        addText(z, e.localExtra);
         addText(z, e.data);
         if (e.streamed) {                                          // descriptor without its optional signature
             add32(z, pick(e.descriptorCrc, crc));
@@ -181,13 +184,14 @@ inline std::vector<uint8_t> makeZip(const std::vector<FixtureEntry>& entries, co
         add32(z, pick(e.compressedSize, (uint32_t)e.data.size()));
         add32(z, pick(e.uncompressedSize, (uint32_t)e.data.size()));
         add16(z, (uint32_t)e.name.size());
-        add16(z, 0);                                               // extra length
+        add16(z, (uint32_t)e.centralExtra.size());                 // extra length
         add16(z, (uint32_t)e.centralComment.size());               // comment length
         add16(z, e.diskStart);                                     // disk number start
         add16(z, 0);                                               // internal attributes
         add32(z, 0);                                               // external attributes
         add32(z, offsets[i]);                                      // local header offset
         addText(z, e.name);
+        addText(z, e.centralExtra);
         addText(z, e.centralComment);
     }
     addText(z, end.centralTail);

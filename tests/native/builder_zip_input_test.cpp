@@ -85,8 +85,8 @@ TEST(BuilderZipInput, RefusesWhatTheStubCannotExtract)
         {"ZIP64 entry count", [](auto&, auto& end) { end.entries = end.entriesHere = 0xFFFF; }, "ZIP64"},
         {"ZIP64 locator", [](auto&, auto& end) { end.zip64Locator = true; }, "ZIP64"},
         {"ZIP64 locator after a prefix", [](auto&, auto& end) { end.zip64Locator = true; end.prefix = "MZ"; }, "ZIP64"},
-        {"last central comment ending like a ZIP64 locator (found by fuzzing)",
-         [](auto& e, auto&) { e[0].centralComment = "PK\x06\x07" + std::string(16, 'c'); }, ""},
+        {"last central comment ending like a ZIP64 locator (found by fuzzing; not taken for ZIP64)",
+         [](auto& e, auto&) { e[0].centralComment = "PK\x06\x07" + std::string(16, 'c'); }, "(PK 06 07)"},
         {"end record on disk 1", [](auto&, auto& end) { end.thisDisk = end.centralDisk = 1; }, "multi-disk"},
         {"entry starting on disk 2", [](auto& e, auto&) { e[0].diskStart = 2; }, "multi-disk"},
         {"uncompressed size 2^31", [](auto& e, auto&) { e[0].uncompressedSize = 0x80000000u; }, "2 GiB"},
@@ -110,6 +110,44 @@ TEST(BuilderZipInput, RefusesWhatTheStubCannotExtract)
          [](auto&, auto& end) { end.centralTail = "PK\x01\x02" + std::string(60, '\0'); }, "more than the 1 entries"},
         {"more entries counted than the directory can hold", [](auto&, auto& end) { end.entries = end.entriesHere = 900; },
          "too small for the 900 entries"},
+
+        // Bytes the tool copies without decoding must not read as records to tools that look for them.
+        {"archive comment holding a central header signature",
+         [](auto&, auto& end) { end.comment = "see PK\x01\x02 here"; }, "the archive comment holds a ZIP record signature (PK 01 02)"},
+        {"archive comment holding a spanning marker", [](auto&, auto& end) { end.comment = "PK00"; }, "(PK 30 30)"},
+        {"archive comment without a signature", [](auto&, auto& end) { end.comment = "PK\x01 PK\x09\x09 PKZIP"; }, ""},
+        {"entry comment holding a local header signature",
+         [](auto& e, auto&) { e[0].centralComment = "PK\x03\x04"; }, "the comment of entry \"a.txt\" holds"},
+        {"local extra field holding a descriptor signature",
+         [](auto& e, auto&) { e[0].localExtra = std::string("\x55\x54\x04\x00PK\x07\x08", 8); },
+         "the local extra field of entry \"a.txt\" holds a ZIP record signature (PK 07 08)"},
+        {"central extra field holding a ZIP64 end record signature",
+         [](auto& e, auto&) { e[0].centralExtra = std::string("\x55\x54\x04\x00PK\x06\x06", 8); },
+         "the central extra field of entry \"a.txt\" holds"},
+        {"a signature only inside a Unicode Path block (which is dropped)",
+         [](auto& e, auto&) { e[0].centralExtra = std::string("\x75\x70\x04\x00PK\x05\x05", 8); }, ""},
+
+        // Names that are one file or folder on Windows.
+        {"two names in other letter case",
+         [](auto& e, auto&) { e.push_back(e[0]); e[0].name = "bin/run.exe"; e[1].name = "BIN\\RUN.EXE"; },
+         "entries \"bin/run.exe\" and \"BIN\\RUN.EXE\" are one file on Windows"},
+        {"one name twice", [](auto& e, auto&) { e.push_back(e[0]); }, "are one file on Windows"},
+        {"Latin-1 names in other letter case (code page 437 and UTF-8)",
+         [](auto& e, auto&) { e.push_back(e[0]); e[0].name = "caf\x82.txt"; e[1].name = "CAF\xC3\x89.TXT"; e[1].flags = 0x800; },
+         "are one file on Windows"},
+        {"a file and a folder of one name",
+         [](auto& e, auto&) { e.push_back(e[0]); e[0].name = "a"; e[1].name = "A/b.txt"; },
+         "entries \"a\" and \"A/b.txt\" need a file and a folder of one name"},
+        {"a long name and an entry named like its short name",
+         [](auto& e, auto&) { e.push_back(e[0]); e[0].name = "Setup-Program.exe"; e[1].name = "SETUP-~1.EXE"; },
+         "entries \"Setup-Program.exe\" and \"SETUP-~1.EXE\" can be one file or folder on Windows"},
+        {"two folder entries in other letter case (one folder)",
+         [](auto& e, auto&) {
+             e.push_back(e[0]);
+             for (auto& f : e) { f.data = ""; f.uncompressedSize = 0; f.crc = 0; }
+             e[0].name = "docs/"; e[1].name = "DOCS/";
+         },
+         ""},
 
         // Entries sharing bytes: found from the headers alone, before any data is decoded (the shared
         // entry's CRC is a lie that decoding would report instead).
@@ -310,6 +348,61 @@ TEST(BuilderZipInput, HeadersSharingOneEntryAreRefusedBeforeItsDataIsRead)
     add16(z, 0);          // comment length
     std::string refusal = refusalOf(z);
     EXPECT_NE(refusal.find("entries \"a.bin\" and \"a.bin\" overlap"), std::string::npos) << refusal;
+}
+
+// An archive that tells other tools another story: its comment holds a second central directory, which
+// lists only readme.txt, and an end record whose comment length (0xFFFF) runs past the end of the file.
+// unzip, 7z and Python's zipfile take that last end record and list readme.txt; the stub, walking local
+// headers, would write evil.exe too. The same second directory after the archive, outside its comment,
+// tells the same two stories. Both are refused; the archive without the second directory is taken.
+TEST(BuilderZipInput, ArchiveThatListsOtherEntriesInOtherToolsIsRefused)
+{
+    std::vector<FixtureEntry> entries(2);
+    entries[0].name = "readme.txt";
+    entries[0].data = "lees mij";
+    entries[1].name = "evil.exe";
+    entries[1].data = "MZ evil";
+    const std::vector<uint8_t> plain = makeZip(entries);
+    const uint32_t centralStart = readLe32(&plain[plain.size() - 22 + 16]);
+    const size_t commentStart = plain.size();
+    // The second directory: readme.txt's own central header, then an end record that counts only it.
+    auto secondDirectory = [&](size_t at, uint16_t commentLength) {
+        std::vector<uint8_t> d(plain.begin() + centralStart, plain.begin() + centralStart + 46 + 10);
+        add32(d, 0x06054B50);
+        add32(d, 0);                 // disk numbers
+        add16(d, 1);                 // entries on this disk
+        add16(d, 1);                 // entries
+        add32(d, 46 + 10);           // size of the directory
+        add32(d, (uint32_t)at);      // its offset
+        add16(d, commentLength);     // comment length: past the end of the file
+        return std::string(d.begin(), d.end());
+    };
+    FixtureEnd inComment;
+    inComment.comment = secondDirectory(commentStart, 0xFFFF);
+    const std::vector<uint8_t> told = makeZip(entries, inComment);
+    std::vector<uint8_t> after = plain;
+    addText(after, secondDirectory(plain.size(), 0xFFFF));
+
+    TempDir dir;
+    const fs::path log = dir / "log";
+    if (haveTool("python3")) {
+        writeFile(dir / "told.zip", told);
+        writeFile(dir / "after.zip", after);
+        for (const char* name : {"told.zip", "after.zip"}) {
+            fs::remove(log);
+            ASSERT_EQ(run("python3 -c \"import zipfile, sys; print(zipfile.ZipFile(sys.argv[1]).namelist())\" '"
+                              + (dir / name).string() + "'",
+                          log),
+                      0)
+                << logText(log);
+            EXPECT_EQ(logText(log), "['readme.txt']\n") << name << ": the fixture is not what other tools list";
+        }
+    }
+    EXPECT_NE(refusalOf(told).find("the comment of the last end of central directory record runs past the end of the file"),
+              std::string::npos)
+        << refusalOf(told);
+    EXPECT_NE(refusalOf(after).find("runs past the end of the file"), std::string::npos) << refusalOf(after);
+    EXPECT_EQ(refusalOf(plain), "");
 }
 
 // Names in messages: one line whatever the name holds, and what can be shown is shown as it is.

@@ -30,6 +30,11 @@ struct InstallerInput {
         writeFile(dir / "in" / "Setup.exe", std::string("MZ setup"));
         writeFile(dir / "in" / "Tools dir" / "helper.exe", std::string("MZ helper"));
         writeFile(dir / "in" / "readme.txt", std::string("lees mij"));
+        writeFile(dir / "in" / "Pakket.msi", std::string("an installer package"));
+        writeFile(dir / "in" / "setup.bat", std::string("@echo off"));
+        writeFile(dir / "in" / "Setup.cmd", std::string("@echo off"));
+        writeFile(dir / "in" / "setup", std::string("no extension"));
+        writeFile(dir / "in" / "\xD0\xA3\xD1\x81\xD1\x82.exe", std::string("MZ Cyrillic name"));
         writeFile(dir / "stub.exe", stubWithResources());
         writeFile(dir / "a.ico", icon_fixture::makeIcon({{16, 0xFF0000FF}}));
     }
@@ -72,9 +77,11 @@ TEST(RunOption, SetsTheFlagsTheCommandAndTheInfoString)
         {{"--run", "\"Tools dir\\helper.exe\" -x \"a b\""}, "SFXF_RUN_AFTER", "\"Tools dir\\helper.exe\" -x \"a b\"",
          "--run"},
         {{"--run", "\"tools DIR/Helper.exe\""}, "SFXF_RUN_AFTER", "\"tools DIR/Helper.exe\"", "--run"},
-        // A file that is no program is the user's business: the stub reports that it cannot start it.
-        {{"--run", "readme.txt", "--run-wait", "--icon", "", "--admin"}, "SFXF_RUN_AFTER SFXF_RUN_WAIT", "readme.txt",
-         "--run --run-wait --icon --admin"},
+        // An installer package, which the stub hands to msiexec.exe.
+        {{"--run", "pakket.MSI /qn", "--run-wait", "--icon", "", "--admin"}, "SFXF_RUN_AFTER SFXF_RUN_WAIT",
+         "pakket.MSI /qn", "--run --run-wait --icon --admin"},
+        // Letter case beyond Latin-1: "уСТ.EXE" names the entry "Уст.exe" (Cyrillic).
+        {{"--run", "\xD1\x83\xD0\xA1\xD0\xA2.EXE"}, "SFXF_RUN_AFTER", "\xD1\x83\xD0\xA1\xD0\xA2.EXE", "--run"},
     };
     for (const auto& c : cases) {
         InstallerInput s;
@@ -111,6 +118,12 @@ TEST(RunOption, RefusesProgramsTheStubCouldNotStart)
         {{"--run", "\"Tools dir\\\""}, 1, "is no name below the target folder"},
         {{"--run", "Tools"}, 1, "is not a file in the archive"},
         {{"--run", "\"Tools dir\\helper.ex\""}, 1, "is not a file in the archive"},
+        // Files that are neither a program nor an installer package (exit 1).
+        {{"--run", "readme.txt"}, 1, "--run program \"readme.txt\" is neither a program (.exe) nor an installer package (.msi)"},
+        {{"--run", "setup.bat /q"}, 1, "is neither a program (.exe) nor an installer package (.msi): a batch file would "
+                                       "hand the target folder's name to cmd.exe's parsing"},
+        {{"--run", "SETUP.CMD"}, 1, "a batch file would hand the target folder's name"},
+        {{"--run", "setup"}, 1, "--run program \"setup\" is neither a program"},
         // Names the stub's rule refuses (exit 1).
         {{"--run", "..\\Setup.exe"}, 1, "is no name below the target folder"},
         {{"--run", "../x.exe"}, 1, "is no name below the target folder"},
@@ -166,6 +179,12 @@ TEST(ResourceOptions, ReachTheOutputAndBadValuesAreRefused)
     std::vector<uint8_t> notIcon = {'P', 'K', 3, 4, 0, 0};
     writeFile(s.dir / "bad.ico", notIcon);
     const std::string bad = (s.dir / "bad.ico").string();
+    std::vector<uint8_t> shared = icon_fixture::makeIcon({{16, 0xFF0000FF}, {16, 0xFF00FF00}});
+    std::copy(shared.begin() + 6 + 8, shared.begin() + 6 + 16, shared.begin() + 6 + 16 + 8); // image 2 = image 1
+    writeFile(s.dir / "shared.ico", shared);
+    std::vector<uint8_t> large = icon_fixture::makeIcon({{16, 0xFF0000FF}});
+    large.resize(ICON_MAX_FILE_BYTES + 1, 0);
+    writeFile(s.dir / "large.ico", large);
     std::vector<uint8_t> noManifest = roomyStub();
     writeFile(s.dir / "bare.exe", noManifest);
     const struct {
@@ -175,6 +194,8 @@ TEST(ResourceOptions, ReachTheOutputAndBadValuesAreRefused)
     } cases[] = {
         {{"--icon", bad}, 1, bad + ": not an icon file (.ico): no icon directory at its start"},
         {{"--icon", (s.dir / "none.ico").string()}, 1, "none.ico"},
+        {{"--icon", (s.dir / "shared.ico").string()}, 1, "shared.ico: icon images 1 and 2 share bytes of the file"},
+        {{"--icon", (s.dir / "large.ico").string()}, 1, "large.ico: the icon file is larger than 16 MiB"},
         {{"--version-info", "ProductName=x"}, 2, "--version-info needs FileVersion=a.b.c.d (see aksfx-build --help)"},
         {{"--version-info", "FileVersion=1.2.3.4.5"}, 2, "is not 1 to 4 numbers"},
         {{"--admin", "--stub", (s.dir / "bare.exe").string()}, 1,

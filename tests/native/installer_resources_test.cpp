@@ -408,6 +408,17 @@ TEST(IconFile, RefusesWhatIsNoUsableIcon)
     std::vector<uint8_t> shortDirectory = good;
     put16(shortDirectory, 4, 3);                 // three entries, but room for little more than one
     shortDirectory.resize(6 + 16 * 2 + 8);
+    // 64 directory entries naming one image: the image would be stored 64 times.
+    std::vector<uint8_t> multiplied = icon_fixture::makeIcon(std::vector<icon_fixture::Image>(64, {16, 0xFF0000FF}));
+    for (size_t i = 1; i < 64; i++)
+        std::copy(multiplied.begin() + 6 + 8, multiplied.begin() + 6 + 16, multiplied.begin() + 6 + 16 * i + 8);
+    std::vector<uint8_t> overlapping = icon_fixture::makeIcon({{16, 0xFF0000FF}, {16, 0xFF00FF00}});
+    put32(overlapping, 6 + 8, readLe32(&overlapping[6 + 8]) + 1); // image 1 takes image 2's first byte
+    std::vector<uint8_t> large = good;
+    large.resize(ICON_MAX_FILE_BYTES + 1, 0);
+    std::vector<uint8_t> largest = good;
+    largest.resize(ICON_MAX_FILE_BYTES, 0);
+    EXPECT_EQ(parseIconFile(largest).size(), 1u);
     std::vector<uint8_t> notImage = good;
     put32(notImage, 22, 0x12345678);             // where biSize (40) should be
     std::vector<uint8_t> png = good;             // a PNG image is taken as it is
@@ -435,6 +446,9 @@ TEST(IconFile, RefusesWhatIsNoUsableIcon)
         {"size that wraps around", with({{14, 0xFFFFFFF0}}), "runs past the end"},
         {"offset far past the end", with({{18, 0x7FFFFFFF}}), "runs past the end"},
         {"neither bitmap nor PNG", notImage, "neither a bitmap nor a PNG"},
+        {"64 entries naming one image", multiplied, "icon images 1 and 2 share bytes of the file"},
+        {"an image one byte into the next", overlapping, "icon images 1 and 2 share bytes of the file"},
+        {"a file over 16 MiB", large, "the icon file is larger than 16 MiB"},
     };
     for (const auto& c : cases) {
         std::string what = refusal([&] { parseIconFile(c.file); });

@@ -56,6 +56,47 @@ TEST(RunCommand, ProgramMustLieBelowTheTargetFolder)
         EXPECT_EQ(isRunnableProgramName(c.program), c.runnable) << c.program;
 }
 
+// Only a program starts by itself and only an installer package through msiexec; a batch file would run
+// through cmd.exe, which would parse the user's folder name with it.
+TEST(RunCommand, KindOfProgramByItsExtension)
+{
+    const struct {
+        const wchar_t* program;
+        RunKind kind;
+    } cases[] = {
+        {L"setup.exe", RUN_PROGRAM},       {L"SETUP.EXE", RUN_PROGRAM},     {L"sub\\Setup.Exe", RUN_PROGRAM},
+        {L"a.b/setup.exe", RUN_PROGRAM},   {L".exe", RUN_PROGRAM},          {L"pkg.msi", RUN_PACKAGE},
+        {L"sub/PKG.MSI", RUN_PACKAGE},     {L"setup.bat", RUN_REFUSED},     {L"setup.cmd", RUN_REFUSED},
+        {L"setup.com", RUN_REFUSED},       {L"setup.ps1", RUN_REFUSED},     {L"setup.vbs", RUN_REFUSED},
+        {L"setup.lnk", RUN_REFUSED},       {L"readme.txt", RUN_REFUSED},    {L"setup", RUN_REFUSED},
+        {L"setup.exe/x", RUN_REFUSED},     {L"sub.exe\\setup", RUN_REFUSED}, {L"setup.exe.", RUN_REFUSED},
+        {L"a.msi ", RUN_REFUSED},          {L"setup.exe.bat", RUN_REFUSED}, {L"setup.bat.exe", RUN_PROGRAM},
+        {L"setup.ex", RUN_REFUSED},        {L"setup.exee", RUN_REFUSED},    {L"setup.msix", RUN_REFUSED},
+        {L"setup.\uFF45xe", RUN_REFUSED},  {L"", RUN_REFUSED},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(runKindOf(c.program), c.kind) << c.program;
+}
+
+TEST(RunCommand, PackageCommandLineStartsMsiexecByItsFullPath)
+{
+    wchar_t path[INSTALLER_PATH_UNITS];
+    ASSERT_TRUE(formatInstallerPath(L"C:\\windows\\system32", path, INSTALLER_PATH_UNITS));
+    EXPECT_STREQ(path, L"C:\\windows\\system32\\msiexec.exe");
+    ASSERT_TRUE(formatInstallerPath(L"C:\\", path, INSTALLER_PATH_UNITS));
+    EXPECT_STREQ(path, L"C:\\msiexec.exe");
+    EXPECT_FALSE(formatInstallerPath(L"C:\\windows\\system32", path, 30));
+    EXPECT_STREQ(path, L"");
+
+    wchar_t out[96];
+    ASSERT_TRUE(formatPackageCommandLine(L"C:\\w\\msiexec.exe", L"C:\\Uit map\\pkg.msi", L"/qn ALLUSERS=1", out, 96));
+    EXPECT_STREQ(out, L"\"C:\\w\\msiexec.exe\" /i \"C:\\Uit map\\pkg.msi\" /qn ALLUSERS=1");
+    ASSERT_TRUE(formatPackageCommandLine(L"C:\\w\\msiexec.exe", L"C:\\Uit\\pkg.msi", L"", out, 96));
+    EXPECT_STREQ(out, L"\"C:\\w\\msiexec.exe\" /i \"C:\\Uit\\pkg.msi\"");
+    EXPECT_FALSE(formatPackageCommandLine(L"C:\\w\\msiexec.exe", L"C:\\Uit\\pkg.msi", L"/qn", out, 40));
+    EXPECT_STREQ(out, L"");
+}
+
 TEST(RunCommand, CommandLineQuotesThePath)
 {
     wchar_t out[64];

@@ -261,15 +261,54 @@ TEST(Installer, NoProgramAfterARunThatDidNotWriteEveryEntry)
     }
 }
 
-// A program that cannot be started (here a text file) is reported, and the run ends with exit code 1.
-TEST(Installer, ProgramThatCannotStartIsReported)
+// Text as the header holds it: UTF-16LE.
+static std::vector<uint8_t> utf16(const std::wstring& text)
 {
-    for (const wchar_t* wait : {L"", L"--run-wait "}) {
-        SCOPED_TRACE(narrow(wait));
-        Installer i = makeInstaller(std::wstring(L"cannot-run") + (wait[0] ? L"-wait" : L""),
-                                    std::wstring(wait) + L"--run readme.txt");
-        if (HasFatalFailure())
-            return;
+    std::vector<uint8_t> bytes;
+    for (wchar_t c : text) {
+        bytes.push_back((uint8_t)c);
+        bytes.push_back((uint8_t)(c >> 8));
+    }
+    return bytes;
+}
+
+// What the stub does not start, whoever built the file: a run command naming a file that is neither a
+// program nor an installer package (a file of an older tool, here made by changing the run command of a
+// file built without a header check) is reported and the run ends with exit code 1; a batch file does not
+// run. A program file that the system cannot start is reported the same way.
+TEST(Installer, FileThatIsNoProgramIsReportedAndNotStarted)
+{
+    const struct {
+        const char* label;
+        const wchar_t* named;  // what the header's run command names instead of setup.exe
+        const wchar_t* wait;
+    } cases[] = {
+        {"batch file", L"setup.bat", L""},
+        {"text file", L"setup.txt", L"--run-wait "},
+        {"program file that is text", L"setup.exe", L"--run-wait "},
+    };
+    int n = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        Installer i;
+        i.dir = scratchFolder(L"cannot-run" + std::to_wstring(n++));
+        i.exe = i.dir + L"installer.exe";
+        i.target = i.dir + L"target";
+        std::wstring payload = i.dir + L"payload\\";
+        CreateDirectoryW(payload.c_str(), nullptr);
+        // The batch file would leave ran.txt in the target folder.
+        ASSERT_NO_FATAL_FAILURE(writeText(payload + L"setup.bat", "@echo ran> ran.txt\r\n"));
+        ASSERT_NO_FATAL_FAILURE(writeText(payload + L"setup.txt", "lees mij\r\n"));
+        ASSERT_NO_FATAL_FAILURE(writeText(payload + L"setup.exe", "not a program\r\n"));
+        ASSERT_NO_FATAL_FAILURE(
+            buildSfx(std::wstring(c.wait) + L"--crc none --run setup.exe -o " + quote(i.exe) + L" " + quote(payload)));
+        std::vector<uint8_t> file = readWhole(i.exe);
+        const std::vector<uint8_t> built = utf16(L"setup.exe"), named = utf16(c.named);
+        auto at = std::find_end(file.begin(), file.end(), built.begin(), built.end()); // the header's run command
+        ASSERT_NE(at, file.end());
+        std::copy(named.begin(), named.end(), at);
+        ASSERT_NO_FATAL_FAILURE(writeWhole(i.exe, file));
+
         RunResult run = runProgram(i.exe, L" /AUTO " + quote(i.target), defaultAnswer, kWaitLimitMs, i.dir);
         ASSERT_FALSE(run.timedOut) << narrow(run.describe());
         EXPECT_EQ(run.exitCode, 1u) << narrow(run.describe());
@@ -278,9 +317,56 @@ TEST(Installer, ProgramThatCannotStartIsReported)
             if (w.isMessageBox())
                 boxes.push_back(w.text);
         ASSERT_EQ(boxes.size(), 1u) << narrow(run.describe());
-        EXPECT_EQ(boxes[0], L"Kan programma " + i.target + L"\\readme.txt niet starten na het uitpakken.");
-        EXPECT_TRUE(exists(i.target + L"\\readme.txt"));
+        EXPECT_EQ(boxes[0], L"Kan programma " + i.target + L"\\" + c.named + L" niet starten na het uitpakken.");
+        EXPECT_TRUE(exists(i.target + L"\\" + c.named));
+        EXPECT_FALSE(exists(i.target + L"\\ran.txt")) << "the batch file ran";
     }
+}
+
+// An installer package is installed by the system's msiexec.exe with the run command's arguments, and
+// with --run-wait the file ends with msiexec's exit code once it has ended: the package's file is there
+// at once, and a package msiexec cannot open gives the code msiexec gives for it when started directly.
+TEST(Installer, PackageIsInstalledByMsiexec)
+{
+    const std::wstring package = buildProgram(L"fixtures\\probe.msi");
+    ASSERT_TRUE(exists(package)) << "the make_msi_fixture step makes it (wixl)";
+    Installer i;
+    i.dir = scratchFolder(L"package");
+    i.exe = i.dir + L"installer.exe";
+    i.target = i.dir + L"target";
+    const std::wstring installed = i.dir + L"installed";
+    std::wstring payload = i.dir + L"payload\\";
+    CreateDirectoryW(payload.c_str(), nullptr);
+    ASSERT_TRUE(CopyFileW(package.c_str(), (payload + L"Pakket.msi").c_str(), FALSE));
+    ASSERT_NO_FATAL_FAILURE(writeText(payload + L"kapot.msi", "no installer package\r\n"));
+    const std::wstring build = L" --store -o " + quote(i.exe) + L" " + quote(payload);
+    ASSERT_NO_FATAL_FAILURE(
+        buildSfx(L"--run-wait --run " + quote(L"pakket.MSI /qn INSTALLDIR=" + quote(installed)) + build));
+
+    RunResult run = runProgram(i.exe, L" /AUTO " + quote(i.target), defaultAnswer, kWaitLimitMs, i.dir);
+    ASSERT_FALSE(run.timedOut) << narrow(run.describe());
+    EXPECT_EQ(run.exitCode, 0u) << narrow(run.describe());
+    for (const SeenWindow& w : run.seen)
+        EXPECT_FALSE(w.isMessageBox()) << narrow(run.describe());
+    EXPECT_EQ(readWhole(installed + L"\\installed.txt").size(), 26u) << "the package's file, installed";
+
+    wchar_t system[MAX_PATH];
+    ASSERT_GT(GetSystemDirectoryW(system, MAX_PATH), 0u);
+    const std::wstring msiexec = quote(std::wstring(system) + L"\\msiexec.exe");
+    runConsole(msiexec + L" /x " + quote(i.target + L"\\Pakket.msi") + L" /qn"); // leaves the prefix as it was
+
+    // A package msiexec cannot open: its exit code, whatever the system's msiexec says for it.
+    ASSERT_TRUE(DeleteFileW(i.exe.c_str()));
+    ASSERT_NO_FATAL_FAILURE(buildSfx(L"--run-wait --run " + quote(L"kapot.msi /qn") + build));
+    const std::wstring broken = i.dir + L"broken";
+    RunResult failed = runProgram(i.exe, L" /AUTO " + quote(broken), defaultAnswer, kWaitLimitMs, i.dir);
+    ASSERT_FALSE(failed.timedOut) << narrow(failed.describe());
+    const DWORD direct = runConsole(msiexec + L" /i " + quote(broken + L"\\kapot.msi") + L" /qn");
+    EXPECT_NE(direct, 0u);
+    EXPECT_NE(direct, 1u);
+    EXPECT_EQ(failed.exitCode, direct) << narrow(failed.describe());
+    for (const SeenWindow& w : failed.seen)
+        EXPECT_FALSE(w.isMessageBox()) << narrow(failed.describe());
 }
 
 TEST(Installer, ToolRefusesAProgramThatIsNoFileOfTheArchive)
@@ -291,11 +377,13 @@ TEST(Installer, ToolRefusesAProgramThatIsNoFileOfTheArchive)
     } cases[] = {
         {L"missing.exe", "--run program \"missing.exe\" is not a file in the archive"},
         {L"..\\setup.exe", "is no name below the target folder"},
+        {L"setup.bat", "is neither a program (.exe) nor an installer package (.msi): a batch file"},
     };
     std::wstring dir = scratchFolder(L"run-refused");
     std::wstring payload = dir + L"payload\\";
     CreateDirectoryW(payload.c_str(), nullptr);
     ASSERT_NO_FATAL_FAILURE(writeText(payload + L"setup.exe", "MZ"));
+    ASSERT_NO_FATAL_FAILURE(writeText(payload + L"setup.bat", "@echo off\r\n"));
     for (const auto& c : cases) {
         std::string output;
         std::wstring line = L"\"" + buildProgram(L"aksfx-build.exe") + L"\" --stub \"" + buildProgram(L"aksfx32.exe")
