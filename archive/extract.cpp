@@ -224,6 +224,7 @@ void extractEntry()
             passOverEntryData();
         } else {
             decodeEntryData();
+            putOutputInPlace();
         }
     }
     if (entryHasDescriptor && seekArchive(16, SEEK_CUR) < 0)
@@ -280,6 +281,7 @@ ExtractStatus extractAll()
             outputFile = -1;
         }
     }
+    endOutputRun();
     SetCursor(arrowCursor);
     extractionRunning = 0;
     wipeKeys();
