@@ -8,8 +8,8 @@
 // stops as for a refused name. The target folder itself and what lies above it may be links (the user
 // chose them). Otherwise whoever may write in the target folder could send the output anywhere, such as an
 // installer run with administrator rights into a folder other users can write. Each folder below the
-// target is looked at once and then held open, without FILE_SHARE_DELETE, for as long as entries go into
-// it, so that it cannot be renamed away and replaced by a link after it was looked at.
+// target is looked at once per run (not per entry) and then held open, without FILE_SHARE_DELETE, for as
+// long as entries go into it, so that it cannot be renamed away and replaced by a link once looked at.
 // What the systems show: Windows lists a link with FILE_ATTRIBUTE_REPARSE_POINT and opens the link itself
 // when asked to (FILE_FLAG_OPEN_REPARSE_POINT). Wine 8 makes no links of its own (CreateSymbolicLinkW
 // reports success and makes nothing; FSCTL_SET_REPARSE_POINT is not supported), and of a Unix symbolic
@@ -55,8 +55,9 @@ bool pathExists(const wchar_t* path)
 // - The drive letter found valid: every entry of a run lies on the same drive.
 // - The target folder with its separator (a relative one resolved); targetBaseMade: it could be made.
 // - The folder of the last file or folder entry, with its separator: it and every folder above it were
-//   made or found in this run. Archives hold their entries folder by folder, so most entries start below
-//   it. Compared letter for letter: a name that differs only in case is looked up again, which is safe.
+//   made or found in this run, and those below the target folder were checked and are held open (see
+//   Links above). Archives hold their entries folder by folder, so most entries start below it. Compared
+//   letter for letter: a name that differs only in case is looked up (and held) again, which is safe.
 static wchar_t validDrive;
 static wchar_t targetBaseText[WORK_PATH_UNITS];
 static bool targetBaseMade;
