@@ -15,6 +15,7 @@
 #include <stdio.h>
 
 #include <algorithm>
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
@@ -197,7 +198,10 @@ TEST(Extraction, NeverWritesThroughALinkBelowTheTarget)
     const std::wstring root = buildProgram(L"fixtures\\links\\extract\\");
     const std::wstring outside = root + L"outside\\";
     ASSERT_TRUE(exists(root + L"deep.zip")) << "the fixture step make_link_fixture.sh has not run";
-    const std::wstring fileRefused = runningUnderWine() ? L"" : L"Kan uitvoerbestand niet maken: ";
+    // Where Wine replaces a link to a file, the link's name holds the entry's file.
+    using Files = std::vector<std::pair<std::wstring, std::string>>;
+    const std::wstring fileRefused = runningUnderWine() ? L"" : L"Kan uitvoerbestand niet maken: %P";
+    const Files replaced = runningUnderWine() ? Files{{L"doel\\a.txt", "a"}} : Files{};
     struct Case {
         const char* what;
         const wchar_t* folder; // the case's folder below the fixture
@@ -205,41 +209,38 @@ TEST(Extraction, NeverWritesThroughALinkBelowTheTarget)
         const wchar_t* input;  // a ZIP archive of the fixture, or empty: a payload folder of a.txt and sub\b.txt
         std::wstring message;  // the one box expected, with %P for the path it names
         const wchar_t* named;  // relative to the target
-        std::vector<std::pair<std::wstring, std::string>> present; // relative to the case's folder
+        Files present;         // relative to the case's folder
     } cases[] = {
         {"a folder link, reached by its folder entry", L"folder-link", L"doel", L"",
          L"Kan '%P' niet maken - uitpakbewerking geannuleerd.", L"sub", {{L"doel\\a.txt", "a"}}},
         {"a folder link deeper down, reached by a file entry alone", L"deep-link", L"doel", L"deep.zip",
          L"Kan '%P' niet maken - uitpakbewerking geannuleerd.", L"x\\sub", {{L"doel\\x\\a.txt", "a\r\n"}}},
-        {"a link to a file", L"file-link", L"doel", L"", fileRefused.empty() ? L"" : fileRefused + L"%P",
-         L"a.txt", {}},
-        {"a link to nothing", L"dangling", L"doel", L"", fileRefused.empty() ? L"" : fileRefused + L"%P", L"a.txt",
-         {}},
+        {"a link to a file", L"file-link", L"doel", L"", fileRefused, L"a.txt", replaced},
+        {"a link to nothing", L"dangling", L"doel", L"", fileRefused, L"a.txt", replaced},
         {"the target folder a link", L"linked-target", L"doel", L"", L"", L"",
          {{L"echt\\a.txt", "a"}, {L"echt\\sub\\b.txt", "b"}}},
         {"a folder above the target a link", L"linked-above", L"boven\\doel", L"", L"", L"",
          {{L"echt\\doel\\a.txt", "a"}, {L"echt\\doel\\sub\\b.txt", "b"}}},
     };
-    // A replaced link holds the file: where Wine replaces links to files, a.txt is the entry's.
-    if (fileRefused.empty()) {
-        cases[2].present = {{L"doel\\a.txt", "a"}};
-        cases[3].present = {{L"doel\\a.txt", "a"}};
+    // One file for each input, with overwriting on.
+    const std::wstring dir = scratchFolder(L"link-extract");
+    ASSERT_TRUE(CreateDirectoryW((dir + L"payload").c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryW((dir + L"payload\\sub").c_str(), nullptr));
+    ASSERT_NO_FATAL_FAILURE(writeText(dir + L"payload\\a.txt", "a"));
+    ASSERT_NO_FATAL_FAILURE(writeText(dir + L"payload\\sub\\b.txt", "b"));
+    std::map<std::wstring, std::wstring> made; // input name -> file
+    for (const Case& c : cases) {
+        if (made.count(c.input))
+            continue;
+        std::wstring exe = dir + L"setup" + std::to_wstring(made.size()) + L".exe";
+        std::wstring input = c.input[0] ? root + c.input : dir + L"payload";
+        ASSERT_NO_FATAL_FAILURE(buildSfx(L"--overwrite -o " + quote(exe) + L" " + quote(input)));
+        made[c.input] = exe;
     }
-    int n = 0;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        std::wstring dir = scratchFolder(L"link-extract" + std::to_wstring(n++));
-        std::wstring input = root + c.input;
-        if (!c.input[0]) {
-            input = dir + L"payload";
-            ASSERT_TRUE(CreateDirectoryW(input.c_str(), nullptr));
-            ASSERT_TRUE(CreateDirectoryW((input + L"\\sub").c_str(), nullptr));
-            ASSERT_NO_FATAL_FAILURE(writeText(input + L"\\a.txt", "a"));
-            ASSERT_NO_FATAL_FAILURE(writeText(input + L"\\sub\\b.txt", "b"));
-        }
-        ASSERT_NO_FATAL_FAILURE(buildSfx(L"--overwrite -o " + quote(dir + L"setup.exe") + L" " + quote(input)));
         const std::wstring caseFolder = root + c.folder + L"\\", target = caseFolder + c.target;
-        RunResult run = runProgram(dir + L"setup.exe", L" /AUTO " + quote(target));
+        RunResult run = runProgram(made[c.input], L" /AUTO " + quote(target));
         ASSERT_FALSE(run.timedOut) << narrow(run.describe());
         std::vector<std::wstring> boxes;
         for (const SeenWindow& w : run.seen)
