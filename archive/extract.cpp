@@ -246,6 +246,7 @@ void extractEntry()
             passOverEntryData();
         } else {
             decodeEntryData();
+            putOutputInPlace();
         }
     }
     if (entryHasDescriptor && seekArchive(16, SEEK_CUR) < 0)
@@ -302,6 +303,7 @@ ExtractStatus extractAll()
             outputFile = -1;
         }
     }
+    endOutputRun();
     SetCursor(arrowCursor);
     extractionRunning = 0;
     wipeKeys();

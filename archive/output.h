@@ -14,9 +14,17 @@ bool confirmOverwrite();
 // Creates entryPath as a new file in outputFile: true; false when a file or folder of that name exists.
 // Any other failure stops the run.
 bool createNewOutputFile();
-// Creates entryPath in outputFile, replacing a file of that name; a failure stops the run.
+// Opens the output of the file entry entryPath in outputFile: a new file when the name is free; else a
+// temporary file beside the file of that name, which stays as it is until putOutputInPlace. A file that
+// may not be replaced (a folder, a read-only file, a link), and any other failure, stop the run.
 void createOutputFile();
 void setOutputFileTime();
+// The entry has checked out and outputFile is closed: its temporary file, if any, takes the place of the
+// file it replaces. A failure stops the run.
+void putOutputInPlace();
+// The end of a run, with outputFile closed: a temporary file that a stop left is removed (the file it was
+// to replace stays as it was), and the folders held open are let go.
+void endOutputRun();
 
 bool pathExists(const wchar_t* path);
 

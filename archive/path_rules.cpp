@@ -151,6 +151,44 @@ uint32_t folderScanStart(const wchar_t* path)
     return i;
 }
 
+void temporaryPathBeside(const wchar_t* path, uint32_t serial, uint32_t count, wchar_t* out)
+{
+    static const wchar_t hex[] = L"0123456789abcdef";
+    // The folder part ends after the last separator, wherever it is (for \a.txt, the root).
+    uint32_t length = textLength(path), folderLength = 0;
+    for (uint32_t i = 0; i < length; i++)
+        if (isSeparator(path[i]))
+            folderLength = i + 1;
+    uint32_t nameLength = length - folderLength;
+    uint32_t room = folderLength < TEMPORARY_PATH_SHORT ? TEMPORARY_PATH_SHORT - folderLength : 0;
+    if (room < nameLength)
+        room = nameLength;
+    wchar_t digits[13];
+    for (int i = 0; i < 8; i++)
+        digits[i] = hex[(serial >> (28 - 4 * i)) & 0xF];
+    for (int i = 0; i < 4; i++)
+        digits[8 + i] = hex[(count >> (12 - 4 * i)) & 0xF];
+    digits[12] = 0;
+    wchar_t name[TEMPORARY_NAME_FULL + 1];
+    if (room >= TEMPORARY_NAME_FULL) {
+        copyText(name, TEMPORARY_NAME_FULL + 1, L".aksfx");
+        appendText(name, TEMPORARY_NAME_FULL + 1, digits);
+        appendText(name, TEMPORARY_NAME_FULL + 1, L".tmp");
+    } else {
+        // A '.' and the last digits; the last digit alone when room is 1 (a file name of one character).
+        uint32_t take = room > 1 ? room - 1 : room;
+        if (take > 12)
+            take = 12;
+        copyText(name, TEMPORARY_NAME_FULL + 1, room > 1 ? L"." : L"");
+        appendText(name, TEMPORARY_NAME_FULL + 1, digits + 12 - take);
+    }
+    // The folder part is a start of path, which fits; the name fits the room measured above.
+    for (uint32_t i = 0; i < folderLength; i++)
+        out[i] = path[i];
+    out[folderLength] = 0;
+    appendText(out, OUTPUT_PATH_MAX + 1, name);
+}
+
 void clampDosDateTime(uint16_t* date, uint16_t* time)
 {
     uint16_t seconds = *time & 0x1F, minutes = (*time >> 5) & 0x3F, hours = *time >> 11;

@@ -62,6 +62,21 @@ uint32_t folderScanStart(const wchar_t* path);
 // separator) starts with too; 0 when there is none. Compared unit for unit, not ignoring case.
 uint32_t knownFolderPrefix(const wchar_t* path, uint32_t limit, const wchar_t* known, uint32_t knownLength);
 
+// A file that an entry replaces is written first under a temporary name in its own folder and moved over
+// the old one only after the entry has checked out. The name is ".aksfx" with the 8 hexadecimal digits of
+// serial (the process id) and the 4 of count (a counter the caller moves on at every attempt), then ".tmp":
+// no name of an entry is ever made under it, and one left by a process that ended in the middle names its
+// maker. It is no longer than the file's own name, or than what makes the whole path
+// TEMPORARY_PATH_SHORT characters, whichever is more: a path the system takes for the file itself is one
+// it takes for its temporary twin. Where the full name does not fit, the last hexadecimal digits (as many
+// as fit) follow a '.', or stand alone when only one character fits; the caller's CREATE_NEW and its
+// bounded attempts make up for the shorter name.
+enum : uint32_t { TEMPORARY_PATH_SHORT = 240, TEMPORARY_NAME_FULL = 22 };
+
+// Writes into out (capacity OUTPUT_PATH_MAX + 1) the temporary path beside path, a file's path (it does
+// not end in a separator) of at most OUTPUT_PATH_MAX characters.
+void temporaryPathBeside(const wchar_t* path, uint32_t serial, uint32_t count, wchar_t* out);
+
 // DOS time and date with out-of-range fields clamped: seconds/2 <= 29, minutes <= 59, hours <= 23,
 // day >= 1, month 1..12; the year is kept.
 void clampDosDateTime(uint16_t* date, uint16_t* time);

@@ -2,6 +2,7 @@
 // starts, DOS time clamping and the meter position.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 
 #include "archive/path_rules.h"
@@ -211,6 +212,35 @@ TEST(OutputPath, KnownFolderPrefix)
         std::wstring known = c.known;
         EXPECT_EQ(knownFolderPrefix(path.c_str(), limit, known.c_str(), (uint32_t)known.size()), c.expected)
             << std::string(path.begin(), path.end()) << " with " << std::string(known.begin(), known.end());
+    }
+}
+
+// The temporary twin of a file that an entry replaces: same folder, a name no entry is made under, never
+// a path the system would refuse where it takes the file's own.
+TEST(OutputPath, TemporaryPathBeside)
+{
+    const std::wstring deep = L"C:\\" + std::wstring(226, L'd') + L"\\"; // a folder of 230 characters
+    struct Case {
+        std::wstring path;
+        std::wstring expected;
+    } cases[] = {
+        {L"C:\\Out\\a.txt", L"C:\\Out\\.aksfx1234abcd0007.tmp"},
+        {L"a.txt", L".aksfx1234abcd0007.tmp"},                 // relative to the current folder
+        {L"\\a.txt", L"\\.aksfx1234abcd0007.tmp"},           // the root of the current drive
+        {L"C:/Mixed/b", L"C:/Mixed/.aksfx1234abcd0007.tmp"},
+        {deep + L"abc", deep + L".4abcd0007"},                      // up to 240 characters in all...
+        {deep + std::wstring(14, L'n'), deep + L".1234abcd0007"},   // ...or the file name's length,
+        {deep + std::wstring(30, L'n'), deep + L".aksfx1234abcd0007.tmp"}, // whichever is more
+        {deep + std::wstring(26, L'e') + L"\\abc", deep + std::wstring(26, L'e') + L"\\.07"}, // 260 in all
+        {deep + std::wstring(28, L'e') + L"\\a", deep + std::wstring(28, L'e') + L"\\7"},     // one character
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(&c - cases));
+        ASSERT_LE(c.path.size(), OUTPUT_PATH_MAX);
+        wchar_t out[OUTPUT_PATH_MAX + 1];
+        temporaryPathBeside(c.path.c_str(), 0x1234ABCD, 0x10007, out);
+        EXPECT_EQ(std::wstring(out), c.expected);
+        EXPECT_LE(wcslen(out), std::max<size_t>(c.path.size(), TEMPORARY_PATH_SHORT));
     }
 }
 

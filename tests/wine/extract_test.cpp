@@ -6,10 +6,13 @@
 //     accepts because it cannot decode an encrypted entry, which hides records inside that entry's data.
 //   - The interactive paths: the overwrite prompt, the cancel question while a large entry is written,
 //     a read-only file, a full disk, a wrong or missing password.
+//   - Replacing: a file that an entry replaces stays as it was when the entry fails or the run is
+//     cancelled in the middle of it; a second run over the first gives the same files.
 #include <gtest/gtest.h>
 
 #include <stdio.h>
 
+#include <algorithm>
 #include <functional>
 #include <map>
 #include <string>
@@ -24,7 +27,7 @@ namespace {
 const std::wstring kCaption = L"Arklet Self-Extractor";
 const std::wstring kPassword = L"geheim 123";
 enum : int { ID_FOLDER = 106, ID_STATUS = 109, ID_PASSWORD = 402 };
-enum : uint32_t { SFXF_ASK_PASSWORD = 0x100 };
+enum : uint32_t { SFXF_OVERWRITE_DEFAULT = 0x2, SFXF_ASK_PASSWORD = 0x100 };
 
 std::wstring fixture(const std::wstring& name)
 {
@@ -313,7 +316,8 @@ RawZip::Entry entry(const std::string& name, const std::string& data)
 // The building tool refuses most of these archives, so a sound file is built and its archive replaced:
 // the archive lies outside the header CRC's range, and with its end record offset at 0 the stub does not
 // look for an end record at start-up.
-std::wstring spliceSfx(const std::wstring& folderName, const std::vector<uint8_t>& archive, uint32_t clearFlags = 0)
+std::wstring spliceSfx(const std::wstring& folderName, const std::vector<uint8_t>& archive, uint32_t clearFlags = 0,
+                       uint32_t setFlags = 0)
 {
     static std::vector<uint8_t> base;
     if (base.empty()) {
@@ -332,7 +336,7 @@ std::wstring spliceSfx(const std::wstring& folderName, const std::vector<uint8_t
     if (file.size() < base.size())
         file.resize(base.size(), 0); // the section's raw size stays inside the file
     putLe32(file, block + 20, 0);
-    putLe32(file, block + 28, le32(file, block + 28) & ~clearFlags);
+    putLe32(file, block + 28, (le32(file, block + 28) & ~clearFlags) | setFlags);
     std::wstring exe = scratchFolder(folderName) + L"setup.exe";
     writeWhole(exe, file);
     return exe;
@@ -731,14 +735,18 @@ TEST(HandMade, HostileNamesStopTheRunAndWriteNothingOutside)
 
 using Files = std::vector<std::pair<std::wstring, std::string>>;
 
-// Builds setup.exe in a fresh folder from a payload folder holding files (the tool packs them sorted by name).
+// Builds setup.exe in a fresh folder from a payload folder holding files (the tool packs them sorted by name;
+// a name with '\\' makes its folders).
 std::wstring sfxOf(const std::wstring& folderName, const Files& files, const std::wstring& options = L"")
 {
     std::wstring dir = scratchFolder(folderName);
     std::wstring payload = dir + L"payload\\";
     CreateDirectoryW(payload.c_str(), nullptr);
-    for (const auto& [name, content] : files)
+    for (const auto& [name, content] : files) {
+        for (size_t at = name.find(L'\\'); at != std::wstring::npos; at = name.find(L'\\', at + 1))
+            CreateDirectoryW((payload + name.substr(0, at)).c_str(), nullptr);
         writeText(payload + name, content);
+    }
     buildSfx(options + L" -o " + quote(dir + L"setup.exe") + L" " + quote(payload));
     return dir + L"setup.exe";
 }
@@ -926,20 +934,6 @@ TEST(Interactive, CancelQuestionWhileWriting)
     scratchFolder(L"cancel-doel");
 }
 
-// True when this system refuses to open a read-only file for writing (Wine run as root does not).
-bool readOnlyIsEnforced(const std::wstring& folder)
-{
-    std::wstring probe = folder + L"probe.txt";
-    writeText(probe, "x");
-    SetFileAttributesW(probe.c_str(), FILE_ATTRIBUTE_READONLY);
-    HANDLE f = CreateFileW(probe.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (f != INVALID_HANDLE_VALUE)
-        CloseHandle(f);
-    SetFileAttributesW(probe.c_str(), FILE_ATTRIBUTE_NORMAL);
-    DeleteFileW(probe.c_str());
-    return f == INVALID_HANDLE_VALUE;
-}
-
 TEST(Interactive, ExistingFileThatCannotBeOpenedWithOverwriteOn)
 {
     std::wstring exe = sfxOf(L"cannot-open", {{L"a.txt", "nieuw"}, {L"b.txt", "nieuw"}}, L"--overwrite");
@@ -953,13 +947,7 @@ TEST(Interactive, ExistingFileThatCannotBeOpenedWithOverwriteOn)
         std::wstring a = target + L"a.txt";
         HANDLE held = INVALID_HANDLE_VALUE;
         if (kind == READ_ONLY) {
-            const bool enforced = readOnlyIsEnforced(target);
-            if (HasFatalFailure())
-                return;
-            if (!enforced) {
-                printf("skipped: this system lets a read-only file be opened for writing\n");
-                continue;
-            }
+            // Refused as such, also where the system would let it be written (Wine run as root).
             ASSERT_NO_FATAL_FAILURE(writeText(a, "oud"));
             SetFileAttributesW(a.c_str(), FILE_ATTRIBUTE_READONLY);
         } else if (kind == HELD_OPEN) {
@@ -978,7 +966,7 @@ TEST(Interactive, ExistingFileThatCannotBeOpenedWithOverwriteOn)
         if (kind != FOLDER) {
             EXPECT_EQ(readText(a), "oud");
         }
-        EXPECT_FALSE(exists(target + L"b.txt")) << "the run ends there";
+        EXPECT_EQ(namesIn(target), std::vector<std::wstring>{L"a.txt"}) << "the run ends there, nothing left";
     }
 }
 
@@ -1008,6 +996,207 @@ TEST(Interactive, FullDisk)
     EXPECT_EQ(run.exitCode, 1u);
     for (const wchar_t* name : {L"a-klein.txt", L"b-groot.bin"})
         DeleteFileW((target + name).c_str());
+}
+
+// ---- Replacing ----
+
+// What a replaced file must keep when its entry fails: bytes, attributes, time of the last write.
+struct FileState {
+    std::vector<uint8_t> bytes;
+    DWORD attributes = INVALID_FILE_ATTRIBUTES;
+    uint64_t written = 0;
+    bool operator==(const FileState& o) const
+    {
+        return bytes == o.bytes && attributes == o.attributes && written == o.written;
+    }
+};
+
+FileState stateOf(const std::wstring& path)
+{
+    FileState state;
+    state.bytes = readWhole(path);
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) {
+        state.attributes = data.dwFileAttributes;
+        state.written = ticks(data.ftLastWriteTime);
+    }
+    return state;
+}
+
+std::ostream& operator<<(std::ostream& out, const FileState& s)
+{
+    return out << s.bytes.size() << " bytes \"" << std::string(s.bytes.begin(), s.bytes.end()).substr(0, 20)
+               << "\", attributes " << std::hex << s.attributes << std::dec << ", written " << s.written;
+}
+
+// An old file as a user would have it: hidden, dated 2001-02-03 (where the file system keeps these).
+void writeOldFile(const std::wstring& path, const std::string& text)
+{
+    writeText(path, text);
+    SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_HIDDEN);
+    FILETIME old = {};
+    SYSTEMTIME when = {2001, 2, 0, 3, 4, 5, 6, 0};
+    SystemTimeToFileTime(&when, &old);
+    HANDLE f = CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(f, INVALID_HANDLE_VALUE) << narrow(path);
+    SetFileTime(f, nullptr, nullptr, &old);
+    CloseHandle(f);
+}
+
+// Yes at both overwrite questions: the first entry replaces its file, the second fails and must leave its
+// file as it was, with no temporary file left beside either.
+TEST(Replacing, AFailedEntryLeavesTheOldFileAsItWas)
+{
+    struct Case {
+        const char* what;
+        std::function<RawZip::Entry()> failing;
+        std::wstring message; // %P: the failing file's path
+    } cases[] = {
+        {"CRC mismatch",
+         [] {
+             RawZip::Entry e = entry("b.txt", "nieuw b");
+             e.crcChange = 0x80000001;
+             return e;
+         },
+         crcMessage(L"%P", crc32Of("nieuw b"), crc32Of("nieuw b") ^ 0x80000001)},
+        {"unsupported method",
+         [] {
+             RawZip::Entry e = entry("b.txt", "nieuw b");
+             e.method = 12;
+             return e;
+         },
+         L"Niet-ondersteunde compressiemethode"},
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        RawZip zip;
+        zip.local(entry("a.txt", "nieuw a"));
+        zip.local(c.failing());
+        zip.end(0x06054B50, 2);
+        std::wstring exe = spliceSfx(L"replace-fail" + std::to_wstring(n), zip.bytes);
+        if (HasFatalFailure())
+            return;
+        std::wstring target = scratchFolder(L"replace-fail" + std::to_wstring(n++) + L"-doel");
+        ASSERT_NO_FATAL_FAILURE(writeOldFile(target + L"a.txt", "oud a\r\n"));
+        ASSERT_NO_FATAL_FAILURE(writeOldFile(target + L"b.txt", "oud b\r\n"));
+        FileState before = stateOf(target + L"b.txt");
+        RunResult run = runAuto(exe, target);
+        ASSERT_FALSE(run.timedOut) << narrow(run.describe());
+        std::wstring message = c.message;
+        if (size_t at = message.find(L"%P"); at != std::wstring::npos)
+            message.replace(at, 2, target + L"b.txt");
+        EXPECT_EQ(boxTexts(run), (std::vector<std::wstring>{
+                                     L"Bestand " + target + L"a.txt bestaat al. Bestand overschrijven?",
+                                     L"Bestand " + target + L"b.txt bestaat al. Bestand overschrijven?", message}));
+        EXPECT_EQ(run.exitCode, 1u);
+        EXPECT_EQ(readText(target + L"a.txt"), "nieuw a") << "Yes replaces";
+        EXPECT_EQ(stateOf(target + L"b.txt"), before) << "the failed entry's file is as it was";
+        EXPECT_EQ(namesIn(target), (std::vector<std::wstring>{L"a.txt", L"b.txt"})) << "no temporary file stays";
+    }
+}
+
+// Yes at the question whether to stop, while a 1 GiB entry that replaces a file is written (overwriting
+// on, no question before): the old file stays as it was and nothing else.
+TEST(Replacing, CancelInTheMiddleLeavesTheOldFileAsItWas)
+{
+    const uint32_t bigSize = 1u << 30;
+    RawZip zip;
+    RawZip::Entry big = entry("big.bin", zerosDeflateStream(bigSize));
+    big.method = 8;
+    big.uncompressed = bigSize;
+    big.crcChange = crc32Of(big.data) ^ crc32OfZeros(bigSize);
+    zip.local(big);
+    zip.end();
+    std::wstring exe = spliceSfx(L"replace-cancel", zip.bytes, 0, SFXF_OVERWRITE_DEFAULT);
+    if (HasFatalFailure())
+        return;
+    std::wstring target = scratchFolder(L"replace-cancel-doel");
+    ASSERT_NO_FATAL_FAILURE(writeOldFile(target + L"big.bin", "oud\r\n"));
+    FileState before = stateOf(target + L"big.bin");
+    uint64_t sizeAtClick = 0;
+    int questions = 0;
+    RunResult run = runAuto(exe, target, L"", [&](const SeenWindow& w, HWND h) -> int {
+        if (isMainDialog(w)) {
+            // treeOf reads whole files: look at sizes through the directory listing instead.
+            for (DWORD start = GetTickCount(); GetTickCount() - start < 20000; Sleep(2)) {
+                WIN32_FIND_DATAW found;
+                HANDLE f = FindFirstFileW((target + L"*").c_str(), &found);
+                if (f == INVALID_HANDLE_VALUE)
+                    continue;
+                do
+                    sizeAtClick = std::max<uint64_t>(sizeAtClick, found.nFileSizeLow);
+                while (FindNextFileW(f, &found));
+                FindClose(f);
+                if (sizeAtClick >= (1u << 20))
+                    break;
+            }
+            PostMessageW(h, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(20, 20));
+            PostMessageW(h, WM_LBUTTONUP, 0, MAKELPARAM(20, 20));
+            return 0;
+        }
+        if (!w.isMessageBox())
+            return 0;
+        questions++;
+        EXPECT_EQ(w.text, L"Uitpakbewerking afbreken?");
+        return IDYES;
+    }, 120000);
+    ASSERT_FALSE(run.timedOut) << narrow(run.describe());
+    EXPECT_EQ(questions, 1) << narrow(run.describe());
+    ASSERT_GE(sizeAtClick, 1u << 20) << "the entry was never seen being written";
+    EXPECT_EQ(run.exitCode, 2u) << narrow(run.describe());
+    EXPECT_EQ(stateOf(target + L"big.bin"), before);
+    EXPECT_EQ(namesIn(target), std::vector<std::wstring>{L"big.bin"}) << "no temporary file stays";
+    scratchFolder(L"replace-cancel-doel");
+}
+
+// With overwriting on, a second run over the first gives the same files, names and times: a file the user
+// changed (and hid) is replaced and stays hidden, and one that a program holds open, shared for reading and
+// writing but not for removal, is rewritten in place. No temporary file stays.
+TEST(Replacing, ASecondRunGivesTheSameFiles)
+{
+    std::string bin(100000, '\0');
+    uint32_t x = 11; // fixed seed: incompressible
+    for (char& ch : bin) {
+        x = x * 1103515245u + 12345u;
+        ch = (char)(x >> 24);
+    }
+    std::wstring exe = sfxOf(L"second-run", {{L"a.txt", "nieuw a\r\n"}, {L"b.bin", bin}, {L"sub\\c.txt", "c\r\n"}},
+                             L"--overwrite");
+    if (HasFatalFailure())
+        return;
+    std::wstring target = scratchFolder(L"second-run-doel");
+    RunResult first = runAuto(exe, target);
+    ASSERT_FALSE(first.timedOut) << narrow(first.describe());
+    ASSERT_EQ(first.exitCode, 0u) << narrow(first.describe());
+    std::map<std::wstring, TreeItem> want = treeOf(target);
+    ASSERT_EQ(want.size(), 4u);
+
+    ASSERT_NO_FATAL_FAILURE(writeOldFile(target + L"a.txt", "door de gebruiker gewijzigd"));
+    const bool hides = (GetFileAttributesW((target + L"a.txt").c_str()) & FILE_ATTRIBUTE_HIDDEN) != 0;
+    HANDLE held = CreateFileW((target + L"b.bin").c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    RunResult second = runAuto(exe, target);
+    CloseHandle(held);
+    ASSERT_FALSE(second.timedOut) << narrow(second.describe());
+    EXPECT_TRUE(boxTexts(second).empty()) << narrow(second.describe());
+    EXPECT_EQ(second.exitCode, 0u);
+    std::map<std::wstring, TreeItem> got = treeOf(target);
+    for (const auto& [name, item] : want) {
+        auto it = got.find(name);
+        if (it == got.end()) {
+            ADD_FAILURE() << "missing: " << narrow(name);
+            continue;
+        }
+        EXPECT_TRUE(it->second.bytes == item.bytes) << narrow(name);
+        if (!item.folder)
+            EXPECT_EQ(ticks(it->second.written), ticks(item.written)) << narrow(name);
+    }
+    for (const auto& [name, item] : got)
+        EXPECT_TRUE(want.count(name)) << "extra: " << narrow(name);
+    if (hides)
+        EXPECT_TRUE(GetFileAttributesW((target + L"a.txt").c_str()) & FILE_ATTRIBUTE_HIDDEN) << "a.txt stays hidden";
 }
 
 TEST(Interactive, WrongOrMissingPassword)

@@ -1,6 +1,7 @@
 // The private folder under Wine: the access list a real self-extracting file gives the folder it runs
 // from, and the removal of a folder tree that holds links leading out of it (deleteFolderTree run in this
-// program, on links made on the Linux side by make_link_fixture.sh).
+// program, on links made on the Linux side by make_link_fixture.sh). Extraction into target folders with
+// such links below them and above them (real self-extracting files).
 //
 // What Wine 8 does: it keeps no access list of its own but maps the list to the Unix mode bits and reports
 // one back from them, without the Administrators entry and without the protection flag. A Unix symbolic
@@ -14,6 +15,7 @@
 #include <stdio.h>
 
 #include <algorithm>
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
@@ -184,6 +186,80 @@ TEST(FolderTree, LinksAreRemovedNeverFollowed)
     } else {
         EXPECT_TRUE(removed);
         EXPECT_FALSE(exists(tree));
+    }
+}
+
+// Below the target folder, extraction never goes through a link: a folder link refuses the entry that
+// would go into it (with a folder entry before it or without), and a link where a file goes is replaced by
+// the file, its target left alone (Windows, which shows such a link, refuses the entry). The target
+// folder itself, and a folder above it, may be links.
+TEST(Extraction, NeverWritesThroughALinkBelowTheTarget)
+{
+    const std::wstring root = buildProgram(L"fixtures\\links\\extract\\");
+    const std::wstring outside = root + L"outside\\";
+    ASSERT_TRUE(exists(root + L"deep.zip")) << "the fixture step make_link_fixture.sh has not run";
+    // Where Wine replaces a link to a file, the link's name holds the entry's file.
+    using Files = std::vector<std::pair<std::wstring, std::string>>;
+    const std::wstring fileRefused = runningUnderWine() ? L"" : L"Kan uitvoerbestand niet maken: %P";
+    const Files replaced = runningUnderWine() ? Files{{L"doel\\a.txt", "a"}} : Files{};
+    struct Case {
+        const char* what;
+        const wchar_t* folder; // the case's folder below the fixture
+        const wchar_t* target; // relative to it
+        const wchar_t* input;  // a ZIP archive of the fixture, or empty: a payload folder of a.txt and sub\b.txt
+        std::wstring message;  // the one box expected, with %P for the path it names
+        const wchar_t* named;  // relative to the target
+        Files present;         // relative to the case's folder
+    } cases[] = {
+        {"a folder link, reached by its folder entry", L"folder-link", L"doel", L"",
+         L"Kan '%P' niet maken - uitpakbewerking geannuleerd.", L"sub", {{L"doel\\a.txt", "a"}}},
+        {"a folder link deeper down, reached by a file entry alone", L"deep-link", L"doel", L"deep.zip",
+         L"Kan '%P' niet maken - uitpakbewerking geannuleerd.", L"x\\sub", {{L"doel\\x\\a.txt", "a\r\n"}}},
+        {"a link to a file", L"file-link", L"doel", L"", fileRefused, L"a.txt", replaced},
+        {"a link to nothing", L"dangling", L"doel", L"", fileRefused, L"a.txt", replaced},
+        {"the target folder a link", L"linked-target", L"doel", L"", L"", L"",
+         {{L"echt\\a.txt", "a"}, {L"echt\\sub\\b.txt", "b"}}},
+        {"a folder above the target a link", L"linked-above", L"boven\\doel", L"", L"", L"",
+         {{L"echt\\doel\\a.txt", "a"}, {L"echt\\doel\\sub\\b.txt", "b"}}},
+    };
+    // One file for each input, with overwriting on.
+    const std::wstring dir = scratchFolder(L"link-extract");
+    ASSERT_TRUE(CreateDirectoryW((dir + L"payload").c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryW((dir + L"payload\\sub").c_str(), nullptr));
+    ASSERT_NO_FATAL_FAILURE(writeText(dir + L"payload\\a.txt", "a"));
+    ASSERT_NO_FATAL_FAILURE(writeText(dir + L"payload\\sub\\b.txt", "b"));
+    std::map<std::wstring, std::wstring> made; // input name -> file
+    for (const Case& c : cases) {
+        if (made.count(c.input))
+            continue;
+        std::wstring exe = dir + L"setup" + std::to_wstring(made.size()) + L".exe";
+        std::wstring input = c.input[0] ? root + c.input : dir + L"payload";
+        ASSERT_NO_FATAL_FAILURE(buildSfx(L"--overwrite -o " + quote(exe) + L" " + quote(input)));
+        made[c.input] = exe;
+    }
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::wstring caseFolder = root + c.folder + L"\\", target = caseFolder + c.target;
+        RunResult run = runProgram(made[c.input], L" /AUTO " + quote(target));
+        ASSERT_FALSE(run.timedOut) << narrow(run.describe());
+        std::vector<std::wstring> boxes;
+        for (const SeenWindow& w : run.seen)
+            if (w.isMessageBox())
+                boxes.push_back(w.text);
+        std::wstring message = c.message;
+        if (size_t at = message.find(L"%P"); at != std::wstring::npos)
+            message.replace(at, 2, target + L"\\" + c.named);
+        EXPECT_EQ(boxes, message.empty() ? std::vector<std::wstring>{} : std::vector<std::wstring>{message})
+            << narrow(run.describe());
+        EXPECT_EQ(run.exitCode, message.empty() ? 0u : 1u) << narrow(run.describe());
+        for (const auto& [name, content] : c.present) {
+            std::vector<uint8_t> bytes = readWhole(caseFolder + name);
+            EXPECT_EQ(std::string(bytes.begin(), bytes.end()), content) << narrow(name);
+        }
+        EXPECT_EQ(namesIn(outside), (std::vector<std::wstring>{L"buiten.txt", L"map"})) << "nothing made outside";
+        EXPECT_TRUE(namesIn(outside + L"map\\").empty()) << "nothing written through a folder link";
+        std::vector<uint8_t> kept = readWhole(outside + L"buiten.txt");
+        EXPECT_EQ(std::string(kept.begin(), kept.end()), "buiten\r\n") << "a file link's target is left alone";
     }
 }
 
