@@ -1,6 +1,6 @@
 // campaign_run: the Windows half of the hostile-input campaign (scripts/campaign).
 //
-//   campaign_run.exe STUB PLAN RESULTS
+//   campaign_run.exe STUB PLAN RESULTS [SECONDS]   SECONDS: the watchdog of one run (default 20)
 //   campaign_run.exe --remove-drive LETTER     removes the spanned-set drive after the last batch
 //
 // PLAN (UTF-8 lines, tab-separated fields, texts as hex of their UTF-8 bytes so that any name passes):
@@ -16,7 +16,7 @@
 //   end
 //
 // For each run the file is copied into a fresh sandbox (C:\aksfx-campaign\ID\, or the spanned-set drive)
-// and started as "setup.exe /AUTO <sandbox>\a\b\c\target" through the UI driver with a 20 s watchdog.
+// and started as "setup.exe /AUTO <sandbox>\a\b\c\target" through the UI driver with a watchdog of SECONDS.
 // Every window is answered: the password dialog as the plan says (after Cancel the main dialog, which then
 // waits for the user, is closed), an overwrite prompt Yes, the cancel question No, a disk prompt Cancel
 // (Abort where it offers Abort), any other box its first button. Each box is mapped to the string-table id
@@ -52,7 +52,7 @@
 namespace {
 
 enum : int { ID_MAIN_FOLDER = 106, ID_PASSWORD = 402 };
-enum : DWORD { RUN_TIMEOUT_MS = 20000 };
+DWORD runTimeoutMs = 20000;
 const wchar_t kCampaignRoot[] = L"C:\\aksfx-campaign\\";
 const char kSetLabel[] = "PKBACK# 001";
 
@@ -582,7 +582,7 @@ Outcome runOne(const std::vector<MessageFormat>& formats, const PlannedRun& plan
     DWORD start = GetTickCount();
     out.run = runProgram(exe, L" /AUTO \"" + target + L"\"",
                          [&](const SeenWindow& w, HWND h) { return answer(formats, plan, out, w, h); },
-                         RUN_TIMEOUT_MS, sandbox);
+                         runTimeoutMs, sandbox);
     out.ms = GetTickCount() - start;
 
     std::wstring targetKey = upper(target) + L"\\";
@@ -659,10 +659,12 @@ int wmain(int argc, wchar_t** argv)
         removeDrive(argv[2][0]);
         return 0;
     }
-    if (argc != 4) {
-        fprintf(stderr, "usage: campaign_run STUB PLAN RESULTS\n       campaign_run --remove-drive LETTER\n");
+    if (argc != 4 && argc != 5) {
+        fprintf(stderr, "usage: campaign_run STUB PLAN RESULTS [SECONDS]\n       campaign_run --remove-drive LETTER\n");
         return 2;
     }
+    if (argc == 5)
+        runTimeoutMs = (DWORD)wcstoul(argv[4], nullptr, 10) * 1000;
     // Under Wine the first program that opens a window starts the desktop process as its child; started here,
     // it does not join the process tree of the first run, which would then never end.
     GetDesktopWindow();
