@@ -18,8 +18,10 @@
 // name and leaves its target alone.
 //
 // Replacing. A file that an entry replaces stays as it is until the entry has checked out: the entry is
-// written to a temporary file beside it (temporaryPathBeside), which then takes its name with
-// MoveFileExW. A failure or a stop removes the temporary file. The temporary file is made with the old
+// written to a temporary file beside it (temporaryPathBeside), which then takes its name, renamed through
+// a handle of its own (MoveFileExW where the system does not take the rename that way), so that what is
+// put in place is the file that was written. A failure or a stop removes the temporary file, again
+// through that handle. The temporary file is made with the old
 // file's attributes (hidden, system, archive); it gets the access rights the folder passes on, and the
 // installer's ownership, not those of the old file, which in a folder others can write may be theirs.
 // ReplaceFileW, which would keep them, is not used: Wine's moves the old file aside to a name of its own
@@ -83,9 +85,11 @@ static uint32_t heldEnds[HELD_FOLDERS_MAX];
 static uint32_t heldCount;
 static uint32_t targetBaseLength;
 
-// The temporary file of the entry at hand when it replaces a file (empty when it is written in place), and
-// the count that makes temporary names differ.
+// The temporary file of the entry at hand when it replaces a file: its path (empty when the entry is written
+// in place), a handle of its own that outlives outputFile's (it may rename and remove the file; others
+// may not), and the count that makes temporary names differ.
 static wchar_t temporaryPath[OUTPUT_PATH_MAX + 1];
+static HANDLE temporaryFile = INVALID_HANDLE_VALUE;
 static uint32_t temporaryCount;
 
 static bool targetBase(wchar_t* base);
@@ -106,12 +110,31 @@ static void releaseFoldersFrom(uint32_t length)
         CloseHandle(heldFolders[--heldCount]);
 }
 
+// Removes the open file through its handle and closes it; false when the system would not.
+static bool removeOpenFile(HANDLE file)
+{
+    FILE_DISPOSITION_INFO disposition;
+    disposition.DeleteFile = TRUE;
+    bool marked = SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof disposition) != 0;
+    CloseHandle(file);
+    return marked;
+}
+
+// Removes the temporary file of the entry at hand, if there is one.
+static void dropTemporaryFile()
+{
+    bool removed = false;
+    if (temporaryFile != INVALID_HANDLE_VALUE)
+        removed = removeOpenFile(temporaryFile);
+    if (!removed && temporaryPath[0])
+        DeleteFileW(temporaryPath);
+    temporaryFile = INVALID_HANDLE_VALUE;
+    temporaryPath[0] = 0;
+}
+
 void endOutputRun()
 {
-    if (temporaryPath[0]) {
-        DeleteFileW(temporaryPath);
-        temporaryPath[0] = 0;
-    }
+    dropTemporaryFile();
     releaseFoldersFrom(0);
     knownFolderLength = 0;
 }
@@ -239,28 +262,32 @@ bool confirmOverwrite()
     }
 }
 
-// Makes the file path (entryPath or its temporary twin) for writing, with the given attributes (access and
-// sharing as the C runtime's read-write open gave them); the descriptor, or -1 with the system's error
-// when no file was made. CREATE_NEW makes nothing where any name is, a link included.
-static int openOutput(const wchar_t* path, DWORD attributes)
+// Makes the file path (entryPath or its temporary twin) with the given access and attributes, shared
+// for reading and writing as the C runtime's read-write open did; INVALID_HANDLE_VALUE with the system's
+// error when no file was made. CREATE_NEW makes nothing where any name is, a link included.
+static HANDLE makeFile(const wchar_t* path, DWORD access, DWORD attributes)
 {
-    HANDLE file = CreateFileW(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                              CREATE_NEW, attributes, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return -1;
-    int descriptor = _open_osfhandle((intptr_t)file, _O_BINARY);
-    if (descriptor < 0) {
+    return CreateFileW(path, access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, CREATE_NEW, attributes, nullptr);
+}
+
+// Makes the file just made outputFile; a failure closes it and stops the run.
+static void takeAsOutput(HANDLE file)
+{
+    outputFile = _open_osfhandle((intptr_t)file, _O_BINARY);
+    if (outputFile < 0) {
+        outputFile = -1;
         CloseHandle(file);
         cannotCreate(IDS_CANNOT_CREATE_OUTPUT, entryPath);
     }
-    return descriptor;
 }
 
 bool createNewOutputFile()
 {
-    outputFile = openOutput(entryPath, FILE_ATTRIBUTE_NORMAL);
-    if (outputFile != -1)
+    HANDLE file = makeFile(entryPath, GENERIC_READ | GENERIC_WRITE, FILE_ATTRIBUTE_NORMAL);
+    if (file != INVALID_HANDLE_VALUE) {
+        takeAsOutput(file);
         return true;
+    }
     DWORD error = GetLastError();
     // Whatever else stopped it, a name that is there is asked about, as a file that cannot be made is not.
     if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS || pathExists(entryPath))
@@ -279,11 +306,21 @@ static bool mayBeReplaced(DWORD attributes)
 // TEMPORARY_ATTEMPTS names are tried; only a name that is taken moves on to the next.
 static void openTemporaryTwin(DWORD attributes)
 {
+    HANDLE self = GetCurrentProcess();
     for (uint32_t attempt = 0; attempt < TEMPORARY_ATTEMPTS; attempt++) {
         temporaryPathBeside(entryPath, GetCurrentProcessId(), temporaryCount++, temporaryPath);
-        outputFile = openOutput(temporaryPath, attributes ? attributes : FILE_ATTRIBUTE_NORMAL);
-        if (outputFile != -1)
+        HANDLE file = makeFile(temporaryPath, GENERIC_READ | GENERIC_WRITE | DELETE,
+                               attributes ? attributes : FILE_ATTRIBUTE_NORMAL);
+        if (file != INVALID_HANDLE_VALUE) {
+            if (!DuplicateHandle(self, file, self, &temporaryFile, 0, FALSE, DUPLICATE_SAME_ACCESS)) {
+                temporaryFile = INVALID_HANDLE_VALUE;
+                if (removeOpenFile(file))
+                    temporaryPath[0] = 0;
+                cannotCreate(IDS_CANNOT_CREATE_OUTPUT, entryPath);
+            }
+            takeAsOutput(file);
             return;
+        }
         DWORD error = GetLastError();
         if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS)
             break;
@@ -295,7 +332,6 @@ static void openTemporaryTwin(DWORD attributes)
 
 void createOutputFile()
 {
-    temporaryPath[0] = 0;
     if (createNewOutputFile())
         return;
     // A name that has gone since (or, under Wine, a link to nothing) leaves nothing to keep.
@@ -389,14 +425,39 @@ static void copyIntoPlace()
         showStatusNow();
         fatalMessage(formatMessageText(__LINE__, loadText(IDS_WRITE_ERROR), entryPath));
     }
-    DeleteFileW(temporaryPath);
-    temporaryPath[0] = 0;
+    dropTemporaryFile();
+}
+
+// Renames the temporary file through its handle to entryPath, replacing the file there. False where the
+// system does not take the path this way (Wine takes a full path, not a name alone); the caller then
+// moves the file by its name.
+static bool renameTemporaryFile()
+{
+    static union {
+        FILE_RENAME_INFO info;
+        uint8_t bytes[sizeof(FILE_RENAME_INFO) + sizeof(wchar_t) * OUTPUT_PATH_MAX];
+    } request;
+    uint32_t length = textLength(entryPath);
+    ZeroMemory(&request, sizeof request);
+    request.info.ReplaceIfExists = TRUE;
+    request.info.FileNameLength = length * sizeof(wchar_t);
+    memcpy(request.info.FileName, entryPath, (length + 1) * sizeof(wchar_t));
+    return SetFileInformationByHandle(temporaryFile, FileRenameInfo, &request, sizeof request) != 0;
 }
 
 void putOutputInPlace()
 {
     if (!temporaryPath[0])
         return;
+    if (renameTemporaryFile()) {
+        CloseHandle(temporaryFile);
+        temporaryFile = INVALID_HANDLE_VALUE;
+        temporaryPath[0] = 0;
+        return;
+    }
+    // The move by name opens the file for removal, which its own handle does not share.
+    CloseHandle(temporaryFile);
+    temporaryFile = INVALID_HANDLE_VALUE;
     if (MoveFileExW(temporaryPath, entryPath, MOVEFILE_REPLACE_EXISTING))
         temporaryPath[0] = 0;
     else
