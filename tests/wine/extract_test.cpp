@@ -877,17 +877,24 @@ uint32_t crc32OfZeros(uint32_t n)
     return crc ^ 0xFFFFFFFFu;
 }
 
-// A 1 GiB entry (zeros, deflated to some 6.5 MB) is written for seconds: a click on the dialog once the file
-// holds 1 MiB asks whether to stop, whenever the driver gets to it, however fast the output flows.
-TEST(Interactive, CancelQuestionWhileWriting)
+const uint32_t bigSize = 1u << 30;
+
+// big.bin: bigSize bytes of zeros, deflated to some 6.5 MB, with its CRC.
+RawZip::Entry gibibyteOfZeros()
 {
-    const uint32_t bigSize = 1u << 30;
-    RawZip zip;
     RawZip::Entry big = entry("big.bin", zerosDeflateStream(bigSize));
     big.method = 8;
     big.uncompressed = bigSize;
     big.crcChange = crc32Of(big.data) ^ crc32OfZeros(bigSize);
-    zip.local(big);
+    return big;
+}
+
+// A 1 GiB entry (zeros, deflated to some 6.5 MB) is written for seconds: a click on the dialog once the file
+// holds 1 MiB asks whether to stop, whenever the driver gets to it, however fast the output flows.
+TEST(Interactive, CancelQuestionWhileWriting)
+{
+    RawZip zip;
+    zip.local(gibibyteOfZeros());
     zip.local(entry("na.txt", "na"));
     zip.end();
     std::wstring exe = spliceSfx(L"cancel", zip.bytes);
@@ -1100,13 +1107,8 @@ TEST(Replacing, AFailedEntryLeavesTheOldFileAsItWas)
 // on, no question before): the old file stays as it was and nothing else.
 TEST(Replacing, CancelInTheMiddleLeavesTheOldFileAsItWas)
 {
-    const uint32_t bigSize = 1u << 30;
     RawZip zip;
-    RawZip::Entry big = entry("big.bin", zerosDeflateStream(bigSize));
-    big.method = 8;
-    big.uncompressed = bigSize;
-    big.crcChange = crc32Of(big.data) ^ crc32OfZeros(bigSize);
-    zip.local(big);
+    zip.local(gibibyteOfZeros());
     zip.end();
     std::wstring exe = spliceSfx(L"replace-cancel", zip.bytes, 0, SFXF_OVERWRITE_DEFAULT);
     if (HasFatalFailure())
@@ -1190,13 +1192,15 @@ TEST(Replacing, ASecondRunGivesTheSameFiles)
             continue;
         }
         EXPECT_TRUE(it->second.bytes == item.bytes) << narrow(name);
-        if (!item.folder)
+        if (!item.folder) {
             EXPECT_EQ(ticks(it->second.written), ticks(item.written)) << narrow(name);
+        }
     }
     for (const auto& [name, item] : got)
         EXPECT_TRUE(want.count(name)) << "extra: " << narrow(name);
-    if (hides)
+    if (hides) {
         EXPECT_TRUE(GetFileAttributesW((target + L"a.txt").c_str()) & FILE_ATTRIBUTE_HIDDEN) << "a.txt stays hidden";
+    }
 }
 
 TEST(Interactive, WrongOrMissingPassword)
