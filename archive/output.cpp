@@ -189,6 +189,17 @@ static bool isLink(DWORD attributes)
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
 }
 
+// The attributes of what a handle has open, INVALID_FILE_ATTRIBUTES when the system does not say.
+// GetFileInformationByHandle would say too, but asks for the volume's serial number as well, which Wine
+// looks up in the mount table at every call (about 1 ms).
+static DWORD openedAttributes(HANDLE file)
+{
+    FILE_ATTRIBUTE_TAG_INFO opened;
+    if (!GetFileInformationByHandleEx(file, FileAttributeTagInfo, &opened, sizeof opened))
+        return INVALID_FILE_ATTRIBUTES;
+    return opened.FileAttributes;
+}
+
 // The folder entryPath (cut after it), just made or listed with the attributes listed, below the target
 // folder: refused when it is a link or no folder, else held open. Its separator is at index end.
 static void holdFolder(DWORD listed, uint32_t end)
@@ -200,9 +211,8 @@ static void holdFolder(DWORD listed, uint32_t end)
                                 OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (folder == INVALID_HANDLE_VALUE)
         cannotCreate(IDS_CANNOT_CREATE_FOLDER, entryPath);
-    BY_HANDLE_FILE_INFORMATION opened;
-    bool plainFolder = GetFileInformationByHandle(folder, &opened)
-                       && (opened.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !isLink(opened.dwFileAttributes);
+    DWORD opened = openedAttributes(folder);
+    bool plainFolder = opened != INVALID_FILE_ATTRIBUTES && (opened & FILE_ATTRIBUTE_DIRECTORY) && !isLink(opened);
     if (!plainFolder || heldCount >= HELD_FOLDERS_MAX) {
         CloseHandle(folder);
         cannotCreate(IDS_CANNOT_CREATE_FOLDER, entryPath);
@@ -372,8 +382,8 @@ static bool resolvedPath(HANDLE file, wchar_t* path, uint32_t* folderLength)
 // leads to, resolves a link to its target's path.
 static bool isFileItself(HANDLE old, HANDLE twin)
 {
-    BY_HANDLE_FILE_INFORMATION opened;
-    if (!GetFileInformationByHandle(old, &opened) || !mayBeReplaced(opened.dwFileAttributes))
+    DWORD opened = openedAttributes(old);
+    if (opened == INVALID_FILE_ATTRIBUTES || !mayBeReplaced(opened))
         return false;
     wchar_t oldPath[WORK_PATH_UNITS], twinPath[WORK_PATH_UNITS];
     uint32_t oldFolder, twinFolder;
