@@ -180,8 +180,7 @@ static void decodeEntryData()
     filesExtracted++;
     finishOutput();
     setOutputFileTime();
-    _close(outputFile);
-    outputFile = -1;
+    closeOutputFile();
     uint32_t crc = crcRegister ^ 0xFFFFFFFFu;
     if (crc != localHeader.crc32)
         badCrc(crc);
@@ -276,10 +275,6 @@ ExtractStatus extractAll()
     if (status != EXTRACT_DONE) {
         releaseDecoderTables();
         writePendingOutput();
-        if (outputFile != -1) {
-            _close(outputFile);
-            outputFile = -1;
-        }
     }
     endOutputRun();
     SetCursor(arrowCursor);
