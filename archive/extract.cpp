@@ -205,8 +205,7 @@ static void decodeEntryData()
     filesExtracted++;
     finishOutput();
     setOutputFileTime();
-    _close(outputFile);
-    outputFile = -1;
+    closeOutputFile();
     checkEntryEnd(result, inflated);
 }
 
@@ -298,10 +297,6 @@ ExtractStatus extractAll()
     if (status != EXTRACT_DONE) {
         releaseDecoderTables();
         writePendingOutput();
-        if (outputFile != -1) {
-            _close(outputFile);
-            outputFile = -1;
-        }
     }
     endOutputRun();
     SetCursor(arrowCursor);

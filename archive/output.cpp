@@ -86,10 +86,9 @@ static uint32_t heldCount;
 static uint32_t targetBaseLength;
 
 // The temporary file of the entry at hand when it replaces a file: its path (empty when the entry is written
-// in place), a handle of its own that outlives outputFile's (it may rename and remove the file; others
-// may not), and the count that makes temporary names differ.
+// in place), and the count that makes temporary names differ. While outputFile is open, its handle is the
+// temporary file's, which may rename and remove it (others may not).
 static wchar_t temporaryPath[OUTPUT_PATH_MAX + 1];
-static HANDLE temporaryFile = INVALID_HANDLE_VALUE;
 static uint32_t temporaryCount;
 
 static bool targetBase(wchar_t* base);
@@ -110,25 +109,34 @@ static void releaseFoldersFrom(uint32_t length)
         CloseHandle(heldFolders[--heldCount]);
 }
 
-// Removes the open file through its handle and closes it; false when the system would not.
-static bool removeOpenFile(HANDLE file)
+static void closeDescriptor()
 {
-    FILE_DISPOSITION_INFO disposition;
-    disposition.DeleteFile = TRUE;
-    bool marked = SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof disposition) != 0;
-    CloseHandle(file);
-    return marked;
+    _close(outputFile);
+    outputFile = -1;
 }
 
-// Removes the temporary file of the entry at hand, if there is one.
+// A temporary file stays open: it is renamed into place, or removed, through its own handle.
+void closeOutputFile()
+{
+    if (!temporaryPath[0])
+        closeDescriptor();
+}
+
+// Removes the temporary file of the entry at hand, if there is one: through its handle while it is open
+// (it goes when the handle is closed), else by its name. Closes outputFile.
 static void dropTemporaryFile()
 {
-    bool removed = false;
-    if (temporaryFile != INVALID_HANDLE_VALUE)
-        removed = removeOpenFile(temporaryFile);
-    if (!removed && temporaryPath[0])
+    bool marked = false;
+    if (temporaryPath[0] && outputFile != -1) {
+        FILE_DISPOSITION_INFO disposition;
+        disposition.DeleteFile = TRUE;
+        marked = SetFileInformationByHandle((HANDLE)_get_osfhandle(outputFile), FileDispositionInfo, &disposition,
+                                            sizeof disposition) != 0;
+    }
+    if (outputFile != -1)
+        closeDescriptor();
+    if (temporaryPath[0] && !marked)
         DeleteFileW(temporaryPath);
-    temporaryFile = INVALID_HANDLE_VALUE;
     temporaryPath[0] = 0;
 }
 
@@ -189,6 +197,17 @@ static bool isLink(DWORD attributes)
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
 }
 
+// The attributes of what a handle has open, INVALID_FILE_ATTRIBUTES when the system does not say.
+// GetFileInformationByHandle would say too, but asks for the volume's serial number as well, which Wine
+// looks up in the mount table at every call (about 1 ms).
+static DWORD openedAttributes(HANDLE file)
+{
+    FILE_ATTRIBUTE_TAG_INFO opened;
+    if (!GetFileInformationByHandleEx(file, FileAttributeTagInfo, &opened, sizeof opened))
+        return INVALID_FILE_ATTRIBUTES;
+    return opened.FileAttributes;
+}
+
 // The folder entryPath (cut after it), just made or listed with the attributes listed, below the target
 // folder: refused when it is a link or no folder, else held open. Its separator is at index end.
 static void holdFolder(DWORD listed, uint32_t end)
@@ -200,9 +219,8 @@ static void holdFolder(DWORD listed, uint32_t end)
                                 OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (folder == INVALID_HANDLE_VALUE)
         cannotCreate(IDS_CANNOT_CREATE_FOLDER, entryPath);
-    BY_HANDLE_FILE_INFORMATION opened;
-    bool plainFolder = GetFileInformationByHandle(folder, &opened)
-                       && (opened.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !isLink(opened.dwFileAttributes);
+    DWORD opened = openedAttributes(folder);
+    bool plainFolder = opened != INVALID_FILE_ATTRIBUTES && (opened & FILE_ATTRIBUTE_DIRECTORY) && !isLink(opened);
     if (!plainFolder || heldCount >= HELD_FOLDERS_MAX) {
         CloseHandle(folder);
         cannotCreate(IDS_CANNOT_CREATE_FOLDER, entryPath);
@@ -306,18 +324,11 @@ static bool mayBeReplaced(DWORD attributes)
 // TEMPORARY_ATTEMPTS names are tried; only a name that is taken moves on to the next.
 static void openTemporaryTwin(DWORD attributes)
 {
-    HANDLE self = GetCurrentProcess();
     for (uint32_t attempt = 0; attempt < TEMPORARY_ATTEMPTS; attempt++) {
         temporaryPathBeside(entryPath, GetCurrentProcessId(), temporaryCount++, temporaryPath);
         HANDLE file = makeFile(temporaryPath, GENERIC_READ | GENERIC_WRITE | DELETE,
                                attributes ? attributes : FILE_ATTRIBUTE_NORMAL);
         if (file != INVALID_HANDLE_VALUE) {
-            if (!DuplicateHandle(self, file, self, &temporaryFile, 0, FALSE, DUPLICATE_SAME_ACCESS)) {
-                temporaryFile = INVALID_HANDLE_VALUE;
-                if (removeOpenFile(file))
-                    temporaryPath[0] = 0;
-                cannotCreate(IDS_CANNOT_CREATE_OUTPUT, entryPath);
-            }
             takeAsOutput(file);
             return;
         }
@@ -372,8 +383,8 @@ static bool resolvedPath(HANDLE file, wchar_t* path, uint32_t* folderLength)
 // leads to, resolves a link to its target's path.
 static bool isFileItself(HANDLE old, HANDLE twin)
 {
-    BY_HANDLE_FILE_INFORMATION opened;
-    if (!GetFileInformationByHandle(old, &opened) || !mayBeReplaced(opened.dwFileAttributes))
+    DWORD opened = openedAttributes(old);
+    if (opened == INVALID_FILE_ATTRIBUTES || !mayBeReplaced(opened))
         return false;
     wchar_t oldPath[WORK_PATH_UNITS], twinPath[WORK_PATH_UNITS];
     uint32_t oldFolder, twinFolder;
@@ -403,8 +414,8 @@ static bool copyContent(HANDLE from, HANDLE to)
 
 // The move was refused: the old file's content is overwritten with the checked data instead (the input
 // buffer is free once an entry has been read). A failure to write is reported like any write error; the
-// old file is then partly overwritten, as a file written in place was before. The temporary file goes
-// either way (by endOutputRun after a stop).
+// old file is then partly overwritten, as a file written in place was before. The temporary file (closed
+// by now) goes either way, by endOutputRun after a stop.
 static void copyIntoPlace()
 {
     HANDLE from = CreateFileW(temporaryPath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
@@ -442,23 +453,18 @@ static bool renameTemporaryFile()
     request.info.ReplaceIfExists = TRUE;
     request.info.FileNameLength = length * sizeof(wchar_t);
     memcpy(request.info.FileName, entryPath, (length + 1) * sizeof(wchar_t));
-    return SetFileInformationByHandle(temporaryFile, FileRenameInfo, &request, sizeof request) != 0;
+    return SetFileInformationByHandle((HANDLE)_get_osfhandle(outputFile), FileRenameInfo, &request, sizeof request)
+           != 0;
 }
 
 void putOutputInPlace()
 {
     if (!temporaryPath[0])
         return;
-    if (renameTemporaryFile()) {
-        CloseHandle(temporaryFile);
-        temporaryFile = INVALID_HANDLE_VALUE;
-        temporaryPath[0] = 0;
-        return;
-    }
-    // The move by name opens the file for removal, which its own handle does not share.
-    CloseHandle(temporaryFile);
-    temporaryFile = INVALID_HANDLE_VALUE;
-    if (MoveFileExW(temporaryPath, entryPath, MOVEFILE_REPLACE_EXISTING))
+    // The move by name opens the file for removal, which its own handle does not share: closed first.
+    bool renamed = renameTemporaryFile();
+    closeDescriptor();
+    if (renamed || MoveFileExW(temporaryPath, entryPath, MOVEFILE_REPLACE_EXISTING))
         temporaryPath[0] = 0;
     else
         copyIntoPlace();

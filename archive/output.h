@@ -19,11 +19,14 @@ bool createNewOutputFile();
 // may not be replaced (a folder, a read-only file, a link), and any other failure, stop the run.
 void createOutputFile();
 void setOutputFileTime();
-// The entry has checked out and outputFile is closed: its temporary file, if any, takes the place of the
-// file it replaces. A failure stops the run.
+// The entry's data is written: outputFile is closed, unless it is a temporary file, which stays open for
+// putOutputInPlace or endOutputRun.
+void closeOutputFile();
+// The entry has checked out: its temporary file, if any, takes the place of the file it replaces, and
+// outputFile is closed. A failure stops the run.
 void putOutputInPlace();
-// The end of a run, with outputFile closed: a temporary file that a stop left is removed (the file it was
-// to replace stays as it was), and the folders held open are let go.
+// The end of a run: outputFile is closed if a stop left it open, a temporary file is removed (the file it
+// was to replace stays as it was), and the folders held open are let go.
 void endOutputRun();
 
 bool pathExists(const wchar_t* path);
