@@ -63,6 +63,7 @@ enum : uint32_t {
     SFXF_STARTUP_OKCANCEL = 0x100000,
     SFXF_RUN_AFTER = 0x1000000, // start the program of header text 2 after a complete run
     SFXF_RUN_WAIT = 0x2000000,  // with SFXF_RUN_AFTER: wait for it; its exit code becomes the stub's
+    SFXF_SILENT = 0x4000000,    // run silently by default: no window, no message box
 };
 
 // Offsets inside the PE headers that the checks rely on.
