@@ -20,6 +20,7 @@
 #include "../decode/password.h"
 #include "../startup/messages.h"
 #include "../startup/payload.h"
+#include "../startup/run_log.h"
 #include "../startup/sfxhead.h"
 #include "output.h"
 #include "progress.h"
@@ -33,6 +34,8 @@ uint32_t crcRegister;
 
 // Bytes of the current entry decoded so far; never more than its header declares.
 static uint32_t entryOutputBytes;
+// From the moment a file entry's output is opened until it is in place: a stop then leaves it unfinished.
+static bool entryUnderWay;
 
 enum : uint32_t { INPUT_PIECE = INPUT_PIECE_BYTES };
 
@@ -76,8 +79,8 @@ uint32_t refillInput()
 [[noreturn]] static void badCrc(uint32_t crc)
 {
     showStatusNow();
-    fatalMessage(formatMessageText(__LINE__, loadText(IDS_BAD_CRC), entryPath, (unsigned long)crc,
-                                   (unsigned long)localHeader.crc32));
+    fatalMessage(IDS_BAD_CRC, formatMessageText(__LINE__, loadText(IDS_BAD_CRC), entryPath, (unsigned long)crc,
+                                                (unsigned long)localHeader.crc32));
 }
 
 void countEntryOutput(uint32_t n)
@@ -90,7 +93,7 @@ void countEntryOutput(uint32_t n)
 
 [[noreturn]] static void decoderOutOfMemory()
 {
-    fatalMessage(loadText(IDS_OUT_OF_MEMORY));
+    fatalMessage(IDS_OUT_OF_MEMORY, loadText(IDS_OUT_OF_MEMORY));
 }
 
 static uint32_t readPiece(const uint8_t** piece)
@@ -199,7 +202,7 @@ static void decodeEntryData()
             inflated = true;
         } else {
             showStatusNow();
-            fatalMessage(loadText(IDS_UNSUPPORTED_METHOD));
+            fatalMessage(IDS_UNSUPPORTED_METHOD, loadText(IDS_UNSUPPORTED_METHOD));
         }
     }
     filesExtracted++;
@@ -222,7 +225,8 @@ static bool openEntryOutput()
         return false;
     if (entryEncrypted && !checkEncryptionHeader()) {
         showStatusNow();
-        fatalMessage(loadText(storedPassword ? IDS_WRONG_PASSWORD : IDS_NO_PASSWORD));
+        int id = storedPassword ? IDS_WRONG_PASSWORD : IDS_NO_PASSWORD;
+        fatalMessage(id, loadText(id));
     }
     createOutputFile();
     return true;
@@ -234,6 +238,7 @@ void extractEntry()
     uint32_t length = (uint32_t)wcslen(entryPath);
     if (length > 0 && (entryPath[length - 1] == L'/' || entryPath[length - 1] == L'\\')) {
         createFolders();
+        logEvent(L"written", entryPath);
         // Whatever a folder entry holds or declares, its data is no record: it is passed over.
         passOverEntryData();
     } else {
@@ -242,10 +247,14 @@ void extractEntry()
         createFolders();
         if (!openEntryOutput()) {
             filesSkipped++;
+            logEvent(L"kept", entryPath);
             passOverEntryData();
         } else {
+            entryUnderWay = true;
             decodeEntryData();
             putOutputInPlace();
+            entryUnderWay = false;
+            logEvent(L"written", entryPath);
         }
     }
     if (entryHasDescriptor && seekArchive(16, SEEK_CUR) < 0)
@@ -264,9 +273,9 @@ static void runWalk()
         switchVolume(1, exeVolumes);
         // With .ZIP volumes the walk starts at byte 0 of volume 1.
         if (exeVolumes && seekArchive(start, SEEK_SET) != start)
-            fatalMessage(loadText(IDS_IO_ERROR));
+            fatalMessage(IDS_IO_ERROR, loadText(IDS_IO_ERROR));
     } else if (seekArchive(start, SEEK_SET) != start) {
-        fatalMessage(loadText(IDS_IO_ERROR));
+        fatalMessage(IDS_IO_ERROR, loadText(IDS_IO_ERROR));
     }
     walkArchive();
     // The last entry is named, and a click during it still asks.
@@ -278,6 +287,7 @@ ExtractStatus extractAll()
 {
     extractionRunning = 1;
     filesSkipped = 0;
+    entryUnderWay = false;
     runOutcome = OUTCOME_SUCCESS;
     volatile ExtractStatus status = EXTRACT_DONE;
     // A stop returns here with its value: 1 from an overwrite question, 2 otherwise (the stop itself
@@ -294,11 +304,18 @@ ExtractStatus extractAll()
         status = EXTRACT_STOPPED;
         break;
     }
+    // A cancel leaves nothing of the entry at hand; after a failure what was written of it stays.
+    bool cancelled = status != EXTRACT_DONE && runOutcome == OUTCOME_STOPPED;
     if (status != EXTRACT_DONE) {
         releaseDecoderTables();
-        writePendingOutput();
+        if (entryUnderWay)
+            logEvent(cancelled ? L"cancelled" : L"failed", entryPath);
+        if (cancelled)
+            dropPendingOutput();
+        else
+            writePendingOutput();
     }
-    endOutputRun();
+    endOutputRun(cancelled && entryUnderWay);
     SetCursor(arrowCursor);
     extractionRunning = 0;
     wipeKeys();

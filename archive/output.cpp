@@ -38,6 +38,7 @@
 
 #include "../launch/relaunch.h"
 #include "../startup/messages.h"
+#include "../startup/run_log.h"
 #include "../startup/payload.h"
 #include "../startup/sfxhead.h"
 #include "../startup/text_format.h"
@@ -122,17 +123,20 @@ void closeOutputFile()
         closeDescriptor();
 }
 
+// Marks the open outputFile to be removed when it is closed; false when the system refuses.
+static bool markOutputForRemoval()
+{
+    FILE_DISPOSITION_INFO disposition;
+    disposition.DeleteFile = TRUE;
+    return SetFileInformationByHandle((HANDLE)_get_osfhandle(outputFile), FileDispositionInfo, &disposition,
+                                      sizeof disposition) != 0;
+}
+
 // Removes the temporary file of the entry at hand, if there is one: through its handle while it is open
 // (it goes when the handle is closed), else by its name. Closes outputFile.
 static void dropTemporaryFile()
 {
-    bool marked = false;
-    if (temporaryPath[0] && outputFile != -1) {
-        FILE_DISPOSITION_INFO disposition;
-        disposition.DeleteFile = TRUE;
-        marked = SetFileInformationByHandle((HANDLE)_get_osfhandle(outputFile), FileDispositionInfo, &disposition,
-                                            sizeof disposition) != 0;
-    }
+    bool marked = temporaryPath[0] && outputFile != -1 && markOutputForRemoval();
     if (outputFile != -1)
         closeDescriptor();
     if (temporaryPath[0] && !marked)
@@ -140,8 +144,22 @@ static void dropTemporaryFile()
     temporaryPath[0] = 0;
 }
 
-void endOutputRun()
+// A file made new for the entry at hand, which a cancel stopped in the middle: removed through its handle
+// (it goes when the handle is closed), else by its name.
+static void dropNewFile()
 {
+    if (outputFile == -1 || temporaryPath[0])
+        return;
+    bool marked = markOutputForRemoval();
+    closeDescriptor();
+    if (!marked)
+        DeleteFileW(entryPath);
+}
+
+void endOutputRun(bool dropEntry)
+{
+    if (dropEntry)
+        dropNewFile();
     dropTemporaryFile();
     releaseFoldersFrom(0);
     knownFolderLength = 0;
@@ -160,8 +178,9 @@ static bool isDriveValid(const wchar_t* path)
 
 [[noreturn]] static void cannotCreate(int id, const wchar_t* what)
 {
+    logEvent(L"refused", what);
     showStatusNow();
-    fatalMessage(formatMessageText(__LINE__, loadText(id), what));
+    fatalMessage(id, formatMessageText(__LINE__, loadText(id), what));
 }
 
 // The target folder with a separator, a relative one resolved against the started file's folder: the
@@ -270,7 +289,7 @@ bool confirmOverwrite()
 {
     showStatusNow();
     formatMessageText(__LINE__, loadText(IDS_OVERWRITE), entryPath);
-    switch (showMessage(messageText, MB_YESNOCANCEL)) {
+    switch (showMessage(IDS_OVERWRITE, messageText, MB_YESNOCANCEL)) {
     case IDYES:
         return true;
     case IDNO:
@@ -301,7 +320,7 @@ static void takeAsOutput(HANDLE file)
 
 bool createNewOutputFile()
 {
-    HANDLE file = makeFile(entryPath, GENERIC_READ | GENERIC_WRITE, FILE_ATTRIBUTE_NORMAL);
+    HANDLE file = makeFile(entryPath, GENERIC_READ | GENERIC_WRITE | DELETE, FILE_ATTRIBUTE_NORMAL);
     if (file != INVALID_HANDLE_VALUE) {
         takeAsOutput(file);
         return true;
@@ -434,7 +453,7 @@ static void copyIntoPlace()
         cannotCreate(IDS_CANNOT_CREATE_OUTPUT, entryPath);
     if (!copied) {
         showStatusNow();
-        fatalMessage(formatMessageText(__LINE__, loadText(IDS_WRITE_ERROR), entryPath));
+        fatalMessage(IDS_WRITE_ERROR, formatMessageText(__LINE__, loadText(IDS_WRITE_ERROR), entryPath));
     }
     dropTemporaryFile();
 }

@@ -26,8 +26,9 @@ void closeOutputFile();
 // outputFile is closed. A failure stops the run.
 void putOutputInPlace();
 // The end of a run: outputFile is closed if a stop left it open, a temporary file is removed (the file it
-// was to replace stays as it was), and the folders held open are let go.
-void endOutputRun();
+// was to replace stays as it was), and the folders held open are let go. With dropEntry (a cancel in the
+// middle of an entry) a file made new for the entry is removed too.
+void endOutputRun(bool dropEntry);
 
 bool pathExists(const wchar_t* path);
 

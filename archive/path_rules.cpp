@@ -41,6 +41,55 @@ bool resolveRelativeFolder(const wchar_t* base, const wchar_t* folder, wchar_t* 
     return true;
 }
 
+enum : uint32_t { VARIABLE_NAME_UNITS = 256, VARIABLE_VALUE_UNITS = WORK_PATH_UNITS };
+
+// The length of the variable name that follows the '%' at text (up to its closing '%'), 0 when none does.
+static uint32_t variableNameLength(const wchar_t* text)
+{
+    uint32_t n = 1;
+    for (; text[n] && text[n] != L'%'; n++)
+        if (isSeparator(text[n]) || text[n] == L':')
+            return 0;
+    return text[n] == L'%' ? n - 1 : 0;
+}
+
+ExpandResult expandFolderVariables(const wchar_t* folder, VariableLookup lookup, wchar_t* out, uint32_t capacity,
+                                   wchar_t* unknown, uint32_t unknownCapacity)
+{
+    if (capacity == 0)
+        return EXPAND_TOO_LONG;
+    out[0] = 0;
+    for (const wchar_t* p = folder; *p;) {
+        wchar_t piece[VARIABLE_VALUE_UNITS];
+        uint32_t name = *p == L'%' ? variableNameLength(p) : 0;
+        if (*p == L'%' && p[1] == L'%') {
+            copyText(piece, VARIABLE_VALUE_UNITS, L"%");
+            p += 2;
+        } else if (name > 0) {
+            wchar_t variable[VARIABLE_NAME_UNITS];
+            if (name >= VARIABLE_NAME_UNITS)
+                return EXPAND_TOO_LONG;
+            for (uint32_t i = 0; i < name; i++)
+                variable[i] = p[1 + i];
+            variable[name] = 0;
+            if (!lookup(variable, piece, VARIABLE_VALUE_UNITS)) {
+                if (unknownCapacity > 0) {
+                    unknown[0] = 0;
+                    appendText(unknown, unknownCapacity, variable);
+                }
+                return EXPAND_UNKNOWN;
+            }
+            p += name + 2;
+        } else {
+            piece[0] = *p++;
+            piece[1] = 0;
+        }
+        if (!appendText(out, capacity, piece))
+            return EXPAND_TOO_LONG;
+    }
+    return EXPAND_DONE;
+}
+
 static wchar_t upper(wchar_t c)
 {
     return (c >= L'a' && c <= L'z') ? (wchar_t)(c - 32) : c;

@@ -45,6 +45,20 @@ bool isRelativeFolder(const wchar_t* folder);
 // leading ".\" pieces name base itself. False (out unchanged) when the result does not fit.
 bool resolveRelativeFolder(const wchar_t* base, const wchar_t* folder, wchar_t* out, uint32_t capacity);
 
+// A target folder may name environment variables: "%NAME%", NAME one or more characters without '%', '\\',
+// '/' or ':', is replaced by the variable's value when the file runs; "%%" stands for one '%'; any other
+// '%' is kept as it is. A variable that is not set is an error, never a literal folder name.
+enum ExpandResult { EXPAND_DONE, EXPAND_UNKNOWN, EXPAND_TOO_LONG };
+
+// Looks up a variable: its value into value (capacity units); false when it is not set or does not fit.
+typedef bool (*VariableLookup)(const wchar_t* name, wchar_t* value, uint32_t capacity);
+
+// Expands folder into out (capacity units; out must not be folder). EXPAND_UNKNOWN puts the name of the
+// variable that is not set into unknown (capacity units, cut if longer); EXPAND_TOO_LONG when the
+// result does not fit.
+ExpandResult expandFolderVariables(const wchar_t* folder, VariableLookup lookup, wchar_t* out, uint32_t capacity,
+                                   wchar_t* unknown, uint32_t unknownCapacity);
+
 // True when the entry name may be extracted (see above).
 bool entryNameIsSafe(const wchar_t* name);
 

@@ -139,7 +139,7 @@ static bool pollMessages()
         if (message.hwnd != mainDialogWindow && GetParent(message.hwnd) != mainDialogWindow)
             continue;
         showStatusNow();
-        return showMessage(loadText(IDS_ASK_ABORT), MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) == IDYES;
+        return showMessage(IDS_ASK_ABORT, loadText(IDS_ASK_ABORT), MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) == IDYES;
     }
     return false;
 }
@@ -190,7 +190,7 @@ static void writePieceOut()
     uint32_t n = writePieceCount;
     if (!writeCollected()) {
         showStatusNow();
-        fatalMessage(formatMessageText(__LINE__, loadText(IDS_WRITE_ERROR), entryPath));
+        fatalMessage(IDS_WRITE_ERROR, formatMessageText(__LINE__, loadText(IDS_WRITE_ERROR), entryPath));
     }
     progressStep(n);
     pollWhenDue();
@@ -228,6 +228,11 @@ void writePendingOutput()
 {
     if (outputFile != -1)
         writeCollected();
+    writePieceCount = 0;
+}
+
+void dropPendingOutput()
+{
     writePieceCount = 0;
 }
 

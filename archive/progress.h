@@ -40,6 +40,8 @@ void finishOutput();
 // After a stop: bytes that were counted but not yet written go to the file (a failed write is ignored),
 // so that a partly written file holds everything that was decoded before the stop.
 void writePendingOutput();
+// After a cancel: bytes not yet written are dropped with the file they were for.
+void dropPendingOutput();
 
 // Looks at the message queue when POLL_INTERVAL_MS have passed since it was last looked at (and refreshes
 // a status line that is behind). Ends the run on a confirmed cancel.

@@ -56,7 +56,7 @@ void switchVolume(uint16_t disk, bool exeNamed)
     for (;;) {
         while (n == NOT_A_SET_LABEL) {
             formatMessageText(1029, loadText(IDS_WRONG_DISK), (int)disk);
-            int answer = showMessage(messageText, MB_ABORTRETRYIGNORE | MB_ICONQUESTION);
+            int answer = showMessage(IDS_WRONG_DISK, messageText, MB_ABORTRETRYIGNORE | MB_ICONQUESTION);
             if (answer == IDABORT)
                 abortRun();
             if (answer == IDIGNORE) {
@@ -68,11 +68,12 @@ void switchVolume(uint16_t disk, bool exeNamed)
         currentDisk = n;
         if (n == disk)
             break;
+        int prompt = disk == 0 ? IDS_INSERT_LAST_DISK : IDS_INSERT_DISK;
         if (disk == 0)
-            formatMessageText(1051, loadText(IDS_INSERT_LAST_DISK), drive);
+            formatMessageText(1051, loadText(prompt), drive);
         else
-            formatMessageText(1051, loadText(IDS_INSERT_DISK), (int)disk, drive);
-        if (showMessage(messageText, MB_OKCANCEL) != IDOK)
+            formatMessageText(1051, loadText(prompt), (int)disk, drive);
+        if (showMessage(prompt, messageText, MB_OKCANCEL) != IDOK)
             abortRun();
         n = readVolumeNumber(root);
     }

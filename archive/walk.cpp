@@ -51,7 +51,7 @@ static void skipForward(uint32_t n)
 static void readName(uint32_t length)
 {
     if (length > STORED_NAME_MAX)
-        fatalMessage(loadText(IDS_NAME_TOO_LONG));
+        fatalMessage(IDS_NAME_TOO_LONG, loadText(IDS_NAME_TOO_LONG));
     char bytes[STORED_NAME_MAX + 1];
     if (!readFull(bytes, length))
         readError(1);
@@ -62,9 +62,9 @@ static void readName(uint32_t length)
     // too.
     int units = length ? MultiByteToWideChar(CP_UTF8, 0, bytes, (int)length, nullptr, 0) : 0;
     if (units < 0 || units + 1 > (int)CONVERTED_NAME_MAX)
-        fatalMessage(loadText(IDS_NAME_TOO_LONG));
+        fatalMessage(IDS_NAME_TOO_LONG, loadText(IDS_NAME_TOO_LONG));
     if (length && MultiByteToWideChar(CP_UTF8, 0, bytes, (int)length, entryPath, ENTRY_PATH_UNITS) != units)
-        fatalMessage(loadText(IDS_NAME_TOO_LONG));
+        fatalMessage(IDS_NAME_TOO_LONG, loadText(IDS_NAME_TOO_LONG));
     for (int i = 0; i < units; i++)
         if (entryPath[i] == 0)
             entryPath[i] = 0xFFFD;
@@ -77,7 +77,7 @@ void readLocalHeader()
     // Sizes of 2 GiB or more do not fit the count of unread bytes; skipping by such a size would move
     // backwards and could walk the same records for ever.
     if (localHeader.compressedSize < 0)
-        fatalMessage(loadText(IDS_BAD_HEADER));
+        fatalMessage(IDS_BAD_HEADER, loadText(IDS_BAD_HEADER));
     entryEncrypted = localHeader.flags & 1;
     entryHasDescriptor = (localHeader.flags >> 3) & 1;
     readName(localHeader.nameLength);
@@ -117,7 +117,7 @@ void walkArchive()
             skipEndRecord();
             return;
         } else if (memcmp(signature, spanningMarkerSignature, 4) != 0 && !spannedSet) {
-            fatalMessage(loadText(IDS_BAD_HEADER));
+            fatalMessage(IDS_BAD_HEADER, loadText(IDS_BAD_HEADER));
         }
         // Spanned sets pass over anything else four bytes at a time.
     }

@@ -5,6 +5,7 @@ add_library(aksfx_stub_lib STATIC
   startup/sfxhead.cpp
   startup/payload.cpp
   startup/messages.cpp
+  startup/run_log.cpp
   archive/volumes.cpp
   archive/walk.cpp
   archive/extract.cpp

@@ -11,7 +11,16 @@ extern char* storedPassword;
 // Wipes the stored password from memory and frees it; storedPassword is null afterwards.
 void forgetPassword();
 
-// Shows dialog 400 when a password is wanted (entryEncrypted); 1 = go on, 0 = cancelled.
+enum : INT_PTR {
+    PASSWORD_NO_WINDOW = -1, // the dialog could not be made
+    PASSWORD_CANCELLED = 0,
+    PASSWORD_GIVEN = 1,      // or none is wanted
+    PASSWORD_FAILED = 2,     // the password file could not be read, or silent mode has none: the user was
+                             // told and the outcome is a failure
+};
+
+// Takes the password when one is wanted (entryEncrypted): from the file /PASSWORD-FILE= names (its first
+// line, UTF-8), else from dialog 400; silent mode, which shows no dialog, has none without the file.
 INT_PTR promptForPassword();
 INT_PTR CALLBACK passwordDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 

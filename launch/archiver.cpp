@@ -105,7 +105,7 @@ bool runArchiver()
     wchar_t command[ARCHIVER_COMMAND_UNITS];
     wchar_t parameters[ARCHIVER_PARAMETER_UNITS];
     if (!locateArchiver(command, parameters, archivePath)) {
-        showMessage(loadText(IDS_ARCHIVER_MISSING), MB_OK);
+        showMessage(IDS_ARCHIVER_MISSING, loadText(IDS_ARCHIVER_MISSING), MB_OK);
         return false;
     }
     renameForZipVolumes(parameters, parameterBlock.flags);

@@ -15,6 +15,7 @@
 
 #include "../archive/path_rules.h"
 #include "../startup/messages.h"
+#include "../startup/sfxhead.h"
 #include "../startup/text_format.h"
 #include "relaunch_rules.h"
 
@@ -369,7 +370,8 @@ static bool runCopy(const wchar_t* copyPath, const wchar_t* folder, const wchar_
 // The copy could not be made or started: the user is told, and the process ends with a failure.
 static void reportNoCopy()
 {
-    MessageBoxW(nullptr, loadText(IDS_NO_PRIVATE_COPY), loadText(IDS_CAPTION), MB_ICONERROR);
+    startRunLog();
+    messageBox(nullptr, IDS_NO_PRIVATE_COPY, loadText(IDS_NO_PRIVATE_COPY), loadText(IDS_CAPTION), MB_ICONERROR);
 }
 
 bool relaunchFromTemporaryCopy(UINT* exitCode)
@@ -460,12 +462,18 @@ bool resolveTargetFolder(wchar_t* folder, uint32_t capacity)
 {
     if (!isRelativeFolder(folder))
         return true;
-    // In a private copy the current folder is the copy's; the started file's folder is wanted.
+    // In a private copy the current folder is the copy's; the started file's folder is wanted, which is
+    // this program's own folder elsewhere.
     wchar_t base[PATH_BUFFER + 1];
     if (!recoverLaunchFolder(base, PATH_BUFFER + 1)) {
-        DWORD n = GetCurrentDirectoryW(PATH_BUFFER + 1, base);
+        DWORD n = GetModuleFileNameW(nullptr, base, PATH_BUFFER + 1);
         if (n == 0 || n > PATH_BUFFER)
             return false;
+        wchar_t* name = (wchar_t*)fileNamePart(base);
+        if (name == base)
+            return false;
+        // A file in a drive's root keeps the backslash, as in recoverLaunchFolder.
+        *(name - base == 3 && base[1] == L':' ? name : name - 1) = 0;
     }
     return resolveRelativeFolder(base, folder, folder, capacity);
 }

@@ -25,7 +25,7 @@ bool recoverLaunchPath(wchar_t* buffer, uint32_t capacity);
 bool recoverLaunchFolder(wchar_t* buffer, uint32_t capacity);
 
 // A relative target folder (see isRelativeFolder) is made absolute in place against the started file's
-// folder (this process's current folder when it is no private copy). False (folder unchanged) when the
+// folder (this program's own folder when it is no private copy). False (folder unchanged) when the
 // result does not fit capacity units or no folder can be had.
 bool resolveTargetFolder(wchar_t* folder, uint32_t capacity);
 

@@ -9,6 +9,7 @@
 
 #include "../archive/path_rules.h"
 #include "../startup/messages.h"
+#include "../startup/run_log.h"
 #include "../startup/sfxhead.h"
 #include "../startup/text_format.h"
 #include "relaunch.h"
@@ -27,7 +28,7 @@ static int cannotStart(const wchar_t* program)
     if (formatText(text, LOADED_TEXT_UNITS + RUN_COMMAND_UNITS, loadText(IDS_CANNOT_RUN), program) < 0)
         internalError(SFX_MODULE_NAME, __LINE__);
     // The dialog has ended: the box has no owner.
-    MessageBoxW(nullptr, text, loadText(IDS_CAPTION), MB_ICONERROR);
+    messageBox(nullptr, IDS_CANNOT_RUN, text, loadText(IDS_CAPTION), MB_ICONERROR);
     return OUTCOME_FAILED;
 }
 
@@ -74,11 +75,13 @@ int startProgramAfterRun()
     PROCESS_INFORMATION process;
     if (!CreateProcessW(application, commandLine, nullptr, nullptr, FALSE, 0, nullptr, folder, &startup, &process))
         return cannotStart(fullPath);
+    logEvent(L"started", commandLine);
     DWORD code = OUTCOME_SUCCESS;
     if (parameterBlock.flags & SFXF_RUN_WAIT) {
         WaitForSingleObject(process.hProcess, INFINITE);
         if (!GetExitCodeProcess(process.hProcess, &code))
             code = OUTCOME_FAILED;
+        logNumber(L"program exit code", (long)code);
     }
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);

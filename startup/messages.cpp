@@ -7,6 +7,7 @@
 
 #include "../archive/path_rules.h"
 #include "report.h"
+#include "run_log.h"
 #include "sfxhead.h"
 #include "text_format.h"
 
@@ -21,7 +22,7 @@ static void showLoaderError(wchar_t* work, const wchar_t* format, int id, int li
 {
     if (formatText(work, LOADED_TEXT_UNITS, format, id) < 0)
         internalError(SFX_MODULE_NAME, line);
-    MessageBoxW(nullptr, work, nullptr, MB_ICONERROR);
+    messageBox(nullptr, 0, work, nullptr, MB_ICONERROR);
 }
 
 const wchar_t* loadText(int id)
@@ -50,26 +51,51 @@ const wchar_t* loadText(int id)
     }
 }
 
-int showMessage(const wchar_t* text, UINT style)
+// The answer nobody gave: whatever risks nothing.
+static int silentAnswer(UINT style)
 {
-    return MessageBoxW(mainDialogWindow, text, loadText(IDS_CAPTION), style);
+    switch (style & MB_TYPEMASK) {
+    case MB_OKCANCEL:
+    case MB_RETRYCANCEL:
+        return IDCANCEL;
+    case MB_YESNO:
+    case MB_YESNOCANCEL:
+        return IDNO;
+    case MB_ABORTRETRYIGNORE:
+        return IDABORT;
+    default:
+        return IDOK;
+    }
 }
 
-void fatalMessage(const wchar_t* text)
+int messageBox(HWND owner, int id, const wchar_t* text, const wchar_t* caption, UINT style)
+{
+    logMessage(id, text);
+    if (silentMode)
+        return silentAnswer(style);
+    return MessageBoxW(owner, text, caption, style);
+}
+
+int showMessage(int id, const wchar_t* text, UINT style)
+{
+    return messageBox(mainDialogWindow, id, text, loadText(IDS_CAPTION), style);
+}
+
+void fatalMessage(int id, const wchar_t* text)
 {
     runOutcome = OUTCOME_FAILED;
-    showMessage(text, MB_ICONERROR);
+    showMessage(id, text, MB_ICONERROR);
     longjmp(unwindPoint, 2);
 }
 
 void headerCorrupt()
 {
-    fatalMessage(loadText(IDS_HEADER_DAMAGED));
+    fatalMessage(IDS_HEADER_DAMAGED, loadText(IDS_HEADER_DAMAGED));
 }
 
 void abortRun()
 {
-    runOutcome = OUTCOME_STOPPED;
+    runOutcome = silentMode ? OUTCOME_FAILED : OUTCOME_STOPPED;
     longjmp(unwindPoint, 2);
 }
 
@@ -87,7 +113,7 @@ const wchar_t* formatMessageText(int line, const wchar_t* format, ...)
 void windowNotMade()
 {
     runOutcome = OUTCOME_FAILED;
-    MessageBoxW(nullptr, loadText(IDS_NO_WINDOW), loadText(IDS_CAPTION), MB_ICONERROR);
+    messageBox(nullptr, IDS_NO_WINDOW, loadText(IDS_NO_WINDOW), loadText(IDS_CAPTION), MB_ICONERROR);
 }
 
 void readError(int code)
@@ -97,7 +123,7 @@ void readError(int code)
     formatMessageText(1613, loadText(IDS_READ_ERROR), programPath);
     if (!appendText(messageText, MESSAGE_TEXT_UNITS, suffix))
         internalError(SFX_MODULE_NAME, 1613);
-    fatalMessage(messageText);
+    fatalMessage(IDS_READ_ERROR, messageText);
 }
 
 // The major (or minor) version: the first n from 0 to 9 that the system confirms as equal, else 10.
@@ -188,7 +214,7 @@ static void writeReport(const wchar_t* headline)
     static wchar_t kept[LOADED_TEXT_UNITS + PATH_UNITS];
     if (formatText(kept, LOADED_TEXT_UNITS + PATH_UNITS, loadText(IDS_REPORT_KEPT), reportName) < 0)
         internalError(SFX_MODULE_NAME, __LINE__);
-    MessageBoxW(mainDialogWindow, kept, loadText(IDS_CAPTION), MB_ICONWARNING);
+    messageBox(mainDialogWindow, IDS_REPORT_KEPT, kept, loadText(IDS_CAPTION), MB_ICONWARNING);
 }
 
 void internalError(const wchar_t* module, int line)
@@ -197,9 +223,10 @@ void internalError(const wchar_t* module, int line)
         // messageText may hold the text that failed; the headline gets its own buffer.
         static wchar_t headline[MESSAGE_TEXT_UNITS];
         if (formatText(headline, MESSAGE_TEXT_UNITS, loadText(IDS_INTERNAL_ERROR), module, line) >= 0) {
-            MessageBoxW(mainDialogWindow, headline, loadText(IDS_CAPTION), MB_ICONWARNING);
+            messageBox(mainDialogWindow, IDS_INTERNAL_ERROR, headline, loadText(IDS_CAPTION), MB_ICONWARNING);
             writeReport(headline);
         }
     }
-    ExitProcess(1);
+    logNumber(L"exit code", OUTCOME_FAILED);
+    ExitProcess(OUTCOME_FAILED);
 }

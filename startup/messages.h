@@ -17,6 +17,7 @@ enum RunOutcome : int {
     OUTCOME_SUCCESS = 0, // everything extracted, or nothing was tried
     OUTCOME_FAILED = 1,  // a damaged file, a read or write error, a refused name, an internal error
     OUTCOME_STOPPED = 2, // the user said no or cancel
+    OUTCOME_KEPT = 3,    // a run without a failure that kept files at the overwrite question
 };
 extern int runOutcome;
 
@@ -25,17 +26,22 @@ enum : int { LOADED_TEXT_UNITS = 1402 };
 // Loads string id (with '!' continuations) into the next of five rotating buffers.
 const wchar_t* loadText(int id);
 
+// Every box of the program: the text goes to the log (id: its string, 0 for a text of the file's own),
+// and in silent mode no box is shown; the answer is then the one that risks nothing: OK, No, Cancel or
+// Abort.
+int messageBox(HWND owner, int id, const wchar_t* text, const wchar_t* caption, UINT style);
+
 // Message box with the program's caption (string 2000), owned by mainDialogWindow.
-int showMessage(const wchar_t* text, UINT style);
+int showMessage(int id, const wchar_t* text, UINT style);
 
 // A dialog the run needs could not be made (DialogBoxParamW gave 0 or -1): the outcome is a failure, and a
 // message box says so where one can still be shown.
 void windowNotMade();
 
 // Error box, then a stop with value 2; the outcome is a failure.
-[[noreturn]] void fatalMessage(const wchar_t* text);
+[[noreturn]] void fatalMessage(int id, const wchar_t* text);
 [[noreturn]] void headerCorrupt();
-// Stop with value 2 without a box, at the user's request.
+// Stop with value 2 without a box, at the user's request (in silent mode, where no one is asked, a failure).
 [[noreturn]] void abortRun();
 [[noreturn]] void readError(int code);
 [[noreturn]] void internalError(const wchar_t* module, int line);

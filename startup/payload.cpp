@@ -117,7 +117,7 @@ static void checkEndRecord()
     uint8_t found[4];
     if (!readAt(archiveFile, parameterBlock.endRecordOffset, found, 4)
         || (memcmp(found, endRecordSignature, 4) != 0 && memcmp(found, digitalSignatureSignature, 4) != 0))
-        fatalMessage(loadText(IDS_ZIP_DAMAGED));
+        fatalMessage(IDS_ZIP_DAMAGED, loadText(IDS_ZIP_DAMAGED));
 }
 
 void loadPayload()

@@ -6,15 +6,19 @@
 #include <io.h>
 #include <shellapi.h>
 
+#include "../archive/extract.h"
 #include "../archive/path_rules.h"
+#include "../archive/progress.h"
 #include "../decode/password.h"
 #include "../launch/relaunch.h"
 #include "../launch/run_after.h"
+#include "../ui/folder_select.h"
 #include "../ui/main_dialog.h"
 #include "../ui/meter.h"
 #include "command_line.h"
 #include "messages.h"
 #include "payload.h"
+#include "run_log.h"
 #include "text_format.h"
 
 // Filled in by the building tool: found in the file by its signature, which occurs only here.
@@ -41,6 +45,8 @@ int automaticMode;
 int overwriteWithoutAsking;
 int entryEncrypted;
 int programAfterRun;
+int silentMode;
+RunSwitches runSwitches;
 
 enum : int { MAIN_DIALOG = 100 };
 
@@ -106,6 +112,93 @@ static void useStoredName()
         GetModuleFileNameW(nullptr, programPath, PATH_UNITS);
 }
 
+void readSwitches(wchar_t* arguments)
+{
+    readRunSwitches(arguments, &runSwitches);
+    silentMode = (runSwitches.silent || (parameterBlock.flags & SFXF_SILENT)) ? 1 : 0;
+}
+
+// A box about a path named on the command line, which may be longer than a message holds.
+static void tellAboutPath(int id, const wchar_t* path)
+{
+    static wchar_t text[LOADED_TEXT_UNITS + WORK_PATH_UNITS];
+    if (formatText(text, LOADED_TEXT_UNITS + WORK_PATH_UNITS, loadText(id), path) < 0)
+        internalError(SFX_MODULE_NAME, __LINE__);
+    messageBox(mainDialogWindow, id, text, loadText(IDS_CAPTION), MB_ICONERROR);
+}
+
+bool startRunLog()
+{
+    if (!runSwitches.logPath[0] && !runSwitches.logPathCut)
+        return true;
+    wchar_t path[WORK_PATH_UNITS];
+    copyText(path, WORK_PATH_UNITS, runSwitches.logPath);
+    if (!runSwitches.logPathCut && resolveTargetFolder(path, WORK_PATH_UNITS) && openRunLog(path))
+        return true;
+    tellAboutPath(IDS_CANNOT_LOG, path);
+    return false;
+}
+
+// An environment variable's value; a variable set to nothing counts as set.
+static bool lookUpVariable(const wchar_t* name, wchar_t* value, uint32_t capacity)
+{
+    SetLastError(ERROR_SUCCESS);
+    DWORD n = GetEnvironmentVariableW(name, value, capacity);
+    if (n == 0)
+        value[0] = 0;
+    return n < capacity && (n > 0 || GetLastError() != ERROR_ENVVAR_NOT_FOUND);
+}
+
+bool expandTargetFolder(bool tell)
+{
+    wchar_t expanded[PATH_UNITS];
+    wchar_t name[64];
+    ExpandResult result = expandFolderVariables(targetFolder, lookUpVariable, expanded, PATH_UNITS, name, 64);
+    if (result == EXPAND_DONE) {
+        copyText(targetFolder, PATH_UNITS, expanded);
+        return true;
+    }
+    if (!tell)
+        return false;
+    runOutcome = OUTCOME_FAILED;
+    if (result == EXPAND_UNKNOWN)
+        showMessage(IDS_UNKNOWN_VARIABLE,
+                    formatMessageText(__LINE__, loadText(IDS_UNKNOWN_VARIABLE), name, targetFolder), MB_ICONERROR);
+    else
+        showMessage(IDS_CANNOT_CREATE_FOLDER,
+                    formatMessageText(__LINE__, loadText(IDS_CANNOT_CREATE_FOLDER), targetFolder), MB_ICONERROR);
+    return false;
+}
+
+void finishCompleteRun()
+{
+    if (filesSkipped > 0)
+        runOutcome = OUTCOME_KEPT;
+    // One kept at the overwrite question may be another version than the program expects.
+    programAfterRun = (parameterBlock.flags & SFXF_RUN_AFTER) && filesSkipped == 0;
+}
+
+// Silent mode: the run that the dialog makes in automatic mode, without any window.
+static void runSilently()
+{
+    if (!targetFolder[0])
+        defaultTempFolder(targetFolder);
+    if (!expandTargetFolder(true) || promptForPassword() != PASSWORD_GIVEN)
+        return;
+    bytesDone = lastMeterBytes = 0;
+    filesExtracted = 0;
+    if (extractAll() == EXTRACT_DONE)
+        finishCompleteRun();
+}
+
+static void showSwitches()
+{
+    static wchar_t text[LOADED_TEXT_UNITS + PATH_UNITS];
+    if (formatText(text, LOADED_TEXT_UNITS + PATH_UNITS, loadText(IDS_SWITCHES), fileNamePart(programPath)) < 0)
+        internalError(SFX_MODULE_NAME, __LINE__);
+    messageBox(nullptr, IDS_SWITCHES, text, loadText(IDS_CAPTION), MB_OK);
+}
+
 static bool showStartupMessage()
 {
     UINT buttons = MB_OK;
@@ -113,7 +206,12 @@ static bool showStartupMessage()
         buttons = (parameterBlock.flags & SFXF_STARTUP_OKCANCEL) ? MB_OKCANCEL : MB_YESNO;
     const wchar_t* caption = ((parameterBlock.flags & SFXF_HAS_CAPTION) && headerCaption[0])
                                  ? headerCaption : loadText(IDS_CAPTION);
-    int answer = MessageBoxW(nullptr, startupText, caption, MB_TASKMODAL | buttons);
+    // In silent mode the message is logged and the run goes on, as if the user had said yes.
+    if (silentMode) {
+        logMessage(0, startupText);
+        return true;
+    }
+    int answer = messageBox(nullptr, 0, startupText, caption, MB_TASKMODAL | buttons);
     if (answer == IDNO || answer == IDCANCEL)
         return false;
     LocalFree(startupText);
@@ -150,31 +248,40 @@ int runStub(wchar_t* commandLine)
     useStoredName();
 
     runOutcome = OUTCOME_SUCCESS;
+    if (!startRunLog())
+        return OUTCOME_FAILED;
     if (setjmp(unwindPoint) != 0)
         return runOutcome;
     loadPayload();
+    const wchar_t* caption = loadText(IDS_CAPTION);
     if (!checkEntryPoint()) {
-        MessageBoxW(mainDialogWindow, loadText(IDS_ZIP_DAMAGED), loadText(IDS_CAPTION), MB_ICONERROR);
+        messageBox(mainDialogWindow, IDS_ZIP_DAMAGED, loadText(IDS_ZIP_DAMAGED), caption, MB_ICONERROR);
         return OUTCOME_FAILED;
     }
 
     InfoParentScan scan = scanInfoAndParent(commandLine);
     if (scan.parentGiven)
         parentWindow = (HWND)(INT_PTR)scan.parentWindow;
+    if (runSwitches.help) {
+        showSwitches();
+        return OUTCOME_SUCCESS;
+    }
     if (scan.infoFound) {
-        MessageBoxW(nullptr, infoText, loadText(IDS_CAPTION), MB_OK);
-        return 0;
+        messageBox(nullptr, 0, infoText, caption, MB_OK);
+        return OUTCOME_SUCCESS;
     }
     if (LOBYTE(LOWORD(systemVersion)) < 4) {
-        MessageBoxW(nullptr, loadText(IDS_NEEDS_WIN32), loadText(IDS_CAPTION), MB_OK);
+        messageBox(nullptr, IDS_NEEDS_WIN32, loadText(IDS_NEEDS_WIN32), caption, MB_OK);
         return OUTCOME_FAILED;
     }
     if (parameterBlock.completeMarker == 0) {
-        MessageBoxW(nullptr, loadText(IDS_INCOMPLETE_FILE), loadText(IDS_CAPTION), MB_ICONERROR);
+        messageBox(nullptr, IDS_INCOMPLETE_FILE, loadText(IDS_INCOMPLETE_FILE), caption, MB_ICONERROR);
         return OUTCOME_FAILED;
     }
 
     overwriteWithoutAsking = (parameterBlock.flags & SFXF_OVERWRITE_DEFAULT) ? 1 : 0;
+    if (runSwitches.overwrite != OVERWRITE_AS_BUILT)
+        overwriteWithoutAsking = runSwitches.overwrite == OVERWRITE_ALWAYS ? 1 : 0;
     entryEncrypted = (parameterBlock.flags & SFXF_ASK_PASSWORD) ? 1 : 0;
     registerMeterClass(instanceHandle);
 
@@ -182,11 +289,19 @@ int runStub(wchar_t* commandLine)
         return OUTCOME_STOPPED;
     if (parameterBlock.flags & SFXF_AUTO)
         automaticMode = 1;
-    parseAutoSwitch(commandLine);
+    // Silent mode takes its folder from the first argument that is no switch, /AUTO or not.
+    if (silentMode)
+        silentFolderArgument(commandLine, targetFolder, PATH_UNITS);
+    else
+        parseAutoSwitch(commandLine);
 
-    // The dialog only ends with 1: 0 (an owner that is no window) or -1 means it was never made.
-    if (DialogBoxParamW(instanceHandle, MAKEINTRESOURCEW(MAIN_DIALOG), parentWindow, mainDialogProc, 0) <= 0)
+    if (silentMode) {
+        automaticMode = 1;
+        runSilently();
+    } else if (DialogBoxParamW(instanceHandle, MAKEINTRESOURCEW(MAIN_DIALOG), parentWindow, mainDialogProc, 0) <= 0) {
+        // The dialog only ends with 1: 0 (an owner that is no window) or -1 means it was never made.
         windowNotMade();
+    }
     releaseWorkState();
     if (programAfterRun)
         return startProgramAfterRun();

@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include "command_line.h"
 #include "payload_format.h"
 
 extern StubParameterBlock parameterBlock;
@@ -28,6 +29,23 @@ extern int automaticMode;
 extern int overwriteWithoutAsking;
 extern int entryEncrypted;
 extern int programAfterRun; // set when the dialog ends after a run that is to start the program
+extern int silentMode;      // no window and no message box: SFXF_SILENT or /S
+extern RunSwitches runSwitches;
+
+// Reads the switches of unattended use from the user's arguments (blanking them out) and sets silentMode.
+void readSwitches(wchar_t* arguments);
+
+// Opens the log that /LOG= names, taken relative to the started file's folder; true without one. False
+// after telling the user (the log cannot be made, or its path is too long).
+bool startRunLog();
+
+// Expands the environment variables in targetFolder. False when one is not set (or the result is too
+// long): targetFolder is then unchanged, and with tell the user is told and the outcome is a failure.
+bool expandTargetFolder(bool tell);
+
+// The end of an extraction run that wrote or kept every entry: the outcome says whether files were kept,
+// and the program after the run is due only when none was.
+void finishCompleteRun();
 
 // Reads the AUTO/NOAUTO switch; sets automaticMode and targetFolder. Changes commandLine in place.
 void parseAutoSwitch(wchar_t* commandLine);

@@ -1,5 +1,6 @@
 // Entry point of the stub.
 #include "../launch/relaunch.h"
+#include "run_log.h"
 #include "sfxhead.h"
 
 // Libraries load from the system folder only, never from the started file's folder (a download folder
@@ -18,8 +19,12 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int)
 {
     restrictLibrarySearch();
     instanceHandle = instance;
+    // The switches count in the started process too: a failure to hand over is silent and logged alike.
+    wchar_t* arguments = userArguments();
+    readSwitches(arguments);
     UINT exitCode = 0;
-    if (!relaunchFromTemporaryCopy(&exitCode))
-        return (int)exitCode;
-    return runStub(userArguments());
+    if (relaunchFromTemporaryCopy(&exitCode))
+        exitCode = (UINT)runStub(arguments);
+    logNumber(L"exit code", (long)exitCode);
+    return (int)exitCode;
 }

@@ -69,10 +69,11 @@ static void initialise(HWND window)
     }
 
     SendDlgItemMessageW(window, ID_FOLDER, EM_LIMITTEXT, 260, 0);
-    // A relative folder ("." among them) is shown as the folder it stands for.
+    // A relative folder ("." among them), or one with environment variables, is shown as the folder it
+    // stands for.
     if (!targetFolder[0])
         defaultTempFolder(targetFolder);
-    else
+    else if (expandTargetFolder(false))
         resolveTargetFolder(targetFolder, PATH_UNITS);
     SetDlgItemTextW(window, ID_FOLDER, targetFolder);
 
@@ -111,22 +112,30 @@ static BOOL startExtraction(HWND window)
     overwriteWithoutAsking = SendDlgItemMessageW(window, ID_OVERWRITE, BM_GETCHECK, 0, 0) == BST_CHECKED;
     GetDlgItemTextW(window, ID_FOLDER, targetFolder, PATH_UNITS);
     if (!targetFolder[0]) {
-        MessageBoxW(window, loadText(IDS_NO_FOLDER), loadText(IDS_CAPTION), MB_ICONERROR);
+        messageBox(window, IDS_NO_FOLDER, loadText(IDS_NO_FOLDER), loadText(IDS_CAPTION), MB_ICONERROR);
         EnableWindow(unzip, TRUE);
         return FALSE;
     }
     SetDlgItemTextW(window, STATUS_LINE, L"");
+    // Unattended, nobody is there to try again: a folder or password that fails ends the dialog.
+    if (!expandTargetFolder(true)) {
+        if (automaticMode)
+            EndDialog(window, 1);
+        EnableWindow(unzip, TRUE);
+        return FALSE;
+    }
     INT_PTR password = promptForPassword();
-    if (password == -1) {
-        windowNotMade();
+    if (password == PASSWORD_NO_WINDOW || password == PASSWORD_FAILED) {
+        if (password == PASSWORD_NO_WINDOW)
+            windowNotMade();
         if (automaticMode)
             EndDialog(window, 1);
         else
             EnableWindow(unzip, TRUE);
         return TRUE;
     }
-    if (password == 0) {
-        // Unattended, nobody is there to try again: the run counts as stopped by the user.
+    if (password == PASSWORD_CANCELLED) {
+        // Unattended, the run counts as stopped by the user.
         if (automaticMode)
             runOutcome = OUTCOME_STOPPED;
         EnableWindow(unzip, TRUE);
@@ -175,10 +184,9 @@ static BOOL startExtraction(HWND window)
         formatMessageText(__LINE__, loadText(IDS_SUCCESS), filesExtracted);
         SetDlgItemTextW(window, STATUS_LINE, messageText);
         if (!automaticMode)
-            MessageBoxW(mainDialogWindow, messageText, loadText(IDS_CAPTION), MB_OK);
-        // The program starts once the dialog has closed, and only when every entry was written: one kept
-        // at the overwrite question may be another version than the program expects.
-        programAfterRun = (parameterBlock.flags & SFXF_RUN_AFTER) && filesSkipped == 0;
+            messageBox(mainDialogWindow, IDS_SUCCESS, messageText, loadText(IDS_CAPTION), MB_OK);
+        // The program starts once the dialog has closed, and only when every entry was written.
+        finishCompleteRun();
         if (programAfterRun)
             EndDialog(window, 1);
         else if (automaticMode)
@@ -211,12 +219,13 @@ static void showHelp()
     static wchar_t text[LOADED_TEXT_UNITS + PATH_UNITS];
     if (formatText(text, LOADED_TEXT_UNITS + PATH_UNITS, loadText(IDS_HELP), fileNamePart(programPath)) < 0)
         internalError(SFX_MODULE_NAME, __LINE__);
-    MessageBoxW(mainDialogWindow, text, loadText(IDS_CAPTION), MB_OK);
+    messageBox(mainDialogWindow, IDS_HELP, text, loadText(IDS_CAPTION), MB_OK);
 }
 
 static void showAbout(HWND window)
 {
-    MessageBoxW(window, formatMessageText(__LINE__, loadText(IDS_ABOUT), kBuildNumber), loadText(IDS_CAPTION), MB_OK);
+    messageBox(window, IDS_ABOUT, formatMessageText(__LINE__, loadText(IDS_ABOUT), kBuildNumber), loadText(IDS_CAPTION),
+               MB_OK);
 }
 
 INT_PTR CALLBACK mainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM)

@@ -1,4 +1,5 @@
-// The command-line rules of the stub: -info / -parent=, the AUTO switch, and the relaunch's arguments.
+// The command-line rules of the stub: -info / -parent=, the AUTO switch, the switches of unattended use,
+// and the relaunch's arguments.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -106,6 +107,142 @@ std::wstring copyLineFor(const std::wstring& commandLine)
     const wchar_t* rest = commandLine.c_str() + programNameEnd(commandLine.c_str());
     buildCopyCommandLine(commandLine.c_str(), STARTED, argumentTail(rest).insideQuote, out.data());
     return out.data();
+}
+
+// The arguments nextArgument reads from the user's part of a line: the model's, from its second on.
+static std::vector<std::wstring> readArguments(const std::wstring& rest, std::wstring* spans = nullptr)
+{
+    std::vector<std::wstring> arguments;
+    uint32_t position = 0, start = 0;
+    wchar_t value[64];
+    bool cut = false;
+    while (nextArgument(rest.c_str(), &position, &start, value, 64, &cut)) {
+        arguments.push_back(value);
+        if (spans)
+            *spans += rest.substr(start, position - start) + L"|";
+    }
+    return arguments;
+}
+
+static void expectSplitterArguments(const std::wstring& line)
+{
+    std::vector<std::wstring> expected = splitter_model::split(line);
+    expected.erase(expected.begin());
+    std::wstring rest = line.substr(programNameEnd(line.c_str()));
+    std::wstring spans;
+    EXPECT_EQ(readArguments(rest, &spans), expected) << "line [" << std::string(line.begin(), line.end()) << "]";
+    // Each argument's raw text, read again alone, is that argument.
+    std::vector<std::wstring> again;
+    for (size_t from = 0, bar; (bar = spans.find(L'|', from)) != std::wstring::npos; from = bar + 1) {
+        std::vector<std::wstring> one = readArguments(spans.substr(from, bar - from));
+        again.push_back(one.empty() ? L"" : one[0]);
+    }
+    EXPECT_EQ(again.size(), expected.size());
+}
+
+TEST(ArgumentReader, AgreesWithTheSplitterOnAwkwardAndRandomLines)
+{
+    for (const std::wstring& line : splitter_model::awkwardCommandLines())
+        expectSplitterArguments(line);
+    std::printf("random command lines, seed %u\n", (unsigned)splitter_model::RANDOM_SEED);
+    std::mt19937 random(splitter_model::RANDOM_SEED);
+    for (uint32_t i = 0; i < splitter_model::RANDOM_LINES && !HasFailure(); i++)
+        expectSplitterArguments(L"x " + splitter_model::randomCommandLine(random));
+}
+
+TEST(ArgumentReader, LongValuesAreCutAndMarked)
+{
+    std::wstring rest = L" " + std::wstring(70, L'a') + L" b";
+    uint32_t position = 0, start = 0;
+    wchar_t value[64];
+    bool cut = false;
+    ASSERT_TRUE(nextArgument(rest.c_str(), &position, &start, value, 64, &cut));
+    EXPECT_TRUE(cut);
+    EXPECT_EQ(std::wstring(value), std::wstring(63, L'a'));
+    EXPECT_EQ(start, 1u);
+    EXPECT_EQ(position, 71u);
+    ASSERT_TRUE(nextArgument(rest.c_str(), &position, &start, value, 64, &cut));
+    EXPECT_FALSE(cut);
+    EXPECT_STREQ(value, L"b");
+}
+
+TEST(RunSwitches, Table)
+{
+    struct Case {
+        const wchar_t* arguments;
+        bool silent, help;
+        OverwriteSwitch overwrite;
+        const wchar_t* log;
+        const wchar_t* password;
+        const wchar_t* left; // the text after the switches are blanked out
+    } cases[] = {
+        {L"", false, false, OVERWRITE_AS_BUILT, L"", L"", L""},
+        {L" /S", true, false, OVERWRITE_AS_BUILT, L"", L"", L"   "},
+        {L" -silent /auto C:\\x", true, false, OVERWRITE_AS_BUILT, L"", L"", L"         /auto C:\\x"},
+        {L" /Silent", true, false, OVERWRITE_AS_BUILT, L"", L"", L"        "},
+        {L" /SILENTLY /SS S", false, false, OVERWRITE_AS_BUILT, L"", L"", L" /SILENTLY /SS S"},
+        {L" /overwrite /NOOVERWRITE", false, false, OVERWRITE_NEVER, L"", L"", L"                        "},
+        {L" -NoOverwrite -overwrite", false, false, OVERWRITE_ALWAYS, L"", L"", L"                        "},
+        {L" /?", false, true, OVERWRITE_AS_BUILT, L"", L"", L"   "},
+        {L" -?", false, true, OVERWRITE_AS_BUILT, L"", L"", L"   "},
+        {L" /h", false, true, OVERWRITE_AS_BUILT, L"", L"", L"   "},
+        {L" --help", false, true, OVERWRITE_AS_BUILT, L"", L"", L"       "},
+        {L" /help", false, true, OVERWRITE_AS_BUILT, L"", L"", L"      "},
+        {L" /hh ?", false, false, OVERWRITE_AS_BUILT, L"", L"", L" /hh ?"},
+        {L" /LOG=C:\\a.log /AUTO", false, false, OVERWRITE_AS_BUILT, L"C:\\a.log", L"", L"               /AUTO"},
+        // Quotes around the whole switch or around its value alike.
+        {L" \"/log=C:\\my logs\\a.log\" x", false, false, OVERWRITE_AS_BUILT, L"C:\\my logs\\a.log", L"", L"                         x"},
+        {L" /LOG=\"C:\\my logs\\a.log\"", false, false, OVERWRITE_AS_BUILT, L"C:\\my logs\\a.log", L"", L"                        "},
+        {L" /PASSWORD-FILE=pw.txt -info", false, false, OVERWRITE_AS_BUILT, L"", L"pw.txt", L"                       -info"},
+        {L" /LOGFILE=x /PASSWORD=x", false, false, OVERWRITE_AS_BUILT, L"", L"", L" /LOGFILE=x /PASSWORD=x"},
+        // Only whole arguments count: a folder holding a switch's letters is no switch.
+        {L" /AUTO C:\\S /S", true, false, OVERWRITE_AS_BUILT, L"", L"", L" /AUTO C:\\S   "},
+        {L" \"C:\\a /S b\"", false, false, OVERWRITE_AS_BUILT, L"", L"", L" \"C:\\a /S b\""},
+    };
+    for (const Case& c : cases) {
+        std::wstring text = c.arguments;
+        RunSwitches switches;
+        readRunSwitches(&text[0], &switches);
+        std::string shown(text.begin(), text.end());
+        EXPECT_EQ(switches.silent, c.silent) << shown;
+        EXPECT_EQ(switches.help, c.help) << shown;
+        EXPECT_EQ(switches.overwrite, c.overwrite) << shown;
+        EXPECT_STREQ(switches.logPath, c.log) << shown;
+        EXPECT_STREQ(switches.passwordPath, c.password) << shown;
+        EXPECT_FALSE(switches.logPathCut || switches.passwordPathCut) << shown;
+        EXPECT_EQ(text, std::wstring(c.left)) << shown;
+    }
+}
+
+TEST(RunSwitches, PathsLongerThanAPathAreMarked)
+{
+    std::wstring text = L" /LOG=C:\\" + std::wstring(258, L'x') + L" /PASSWORD-FILE=C:\\" + std::wstring(257, L'y');
+    RunSwitches switches;
+    readRunSwitches(&text[0], &switches);
+    EXPECT_TRUE(switches.logPathCut);
+    EXPECT_FALSE(switches.passwordPathCut);
+    EXPECT_EQ(std::wstring(switches.passwordPath), L"C:\\" + std::wstring(257, L'y')); // 260 characters fit
+}
+
+TEST(RunSwitches, SilentFolderIsTheFirstArgumentThatIsNoSwitch)
+{
+    struct Case {
+        const wchar_t* arguments;
+        const wchar_t* folder; // null: none
+    } cases[] = {
+        {L"", nullptr},
+        {L"   /AUTO -x", nullptr},
+        {L"   C:\\Out", L"C:\\Out"},
+        {L"   /AUTO \"C:\\Met Spatie\" D:\\", L"C:\\Met Spatie"},
+        {L" -parent=5 /x my-folder", L"my-folder"},
+    };
+    for (const Case& c : cases) {
+        wchar_t folder[SWITCH_PATH_UNITS] = L"unchanged";
+        bool found = silentFolderArgument(c.arguments, folder, SWITCH_PATH_UNITS);
+        int i = (int)(&c - cases);
+        EXPECT_EQ(found, c.folder != nullptr) << "case " << i;
+        EXPECT_STREQ(folder, c.folder ? c.folder : L"unchanged") << "case " << i;
+    }
 }
 
 TEST(Relaunch, ProgramNameEnd)

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cwchar>
 #include <string>
 
 #include "archive/path_rules.h"
@@ -75,6 +76,59 @@ TEST(TargetFolder, RelativeFoldersResolveAgainstTheStartedFilesFolder)
         ASSERT_TRUE(resolveRelativeFolder(c.base, c.folder, out, WORK_PATH_UNITS));
         EXPECT_STREQ(out, c.expected);
     }
+}
+
+// The variables the expansion tests see.
+static bool testVariables(const wchar_t* name, wchar_t* value, uint32_t capacity)
+{
+    static const struct {
+        const wchar_t* name;
+        const wchar_t* value;
+    } known[] = {
+        {L"ProgramFiles", L"C:\\Program Files"},
+        {L"ProgramFiles(x86)", L"C:\\Program Files (x86)"},
+        {L"EMPTY", L""},
+        {L"LONG", L"C:\\0123456789012345678901234567890123456789"},
+    };
+    for (const auto& k : known)
+        if (std::wstring(k.name) == name) {
+            if (std::wcslen(k.value) >= capacity)
+                return false;
+            std::wcscpy(value, k.value);
+            return true;
+        }
+    return false;
+}
+
+TEST(TargetFolder, EnvironmentVariablesAreExpanded)
+{
+    struct Case {
+        const wchar_t* folder;
+        ExpandResult result;
+        const wchar_t* expected; // the folder, or the unknown variable's name
+    } cases[] = {
+        {L"%ProgramFiles%\\MyApp", EXPAND_DONE, L"C:\\Program Files\\MyApp"},
+        {L"%ProgramFiles(x86)%\\A %EMPTY%B", EXPAND_DONE, L"C:\\Program Files (x86)\\A B"},
+        {L"C:\\100%", EXPAND_DONE, L"C:\\100%"},                  // a '%' without a partner stays
+        {L"C:\\50% off\\x%", EXPAND_DONE, L"C:\\50% off\\x%"},    // a separator ends no name
+        {L"C:\\a%%b", EXPAND_DONE, L"C:\\a%b"},                   // "%%" is one '%'
+        {L"C:\\a%%ProgramFiles%%", EXPAND_DONE, L"C:\\a%ProgramFiles%"},
+        {L"%programfiles%", EXPAND_UNKNOWN, L"programfiles"},     // the lookup decides on letter case
+        {L"%LOCALAPPDATA%\\MyApp", EXPAND_UNKNOWN, L"LOCALAPPDATA"},
+        {L"C:\\%ProgramFiles%%NOPE%", EXPAND_UNKNOWN, L"NOPE"},
+        {L"", EXPAND_DONE, L""},
+    };
+    for (const Case& c : cases) {
+        wchar_t out[64], unknown[16] = L"";
+        ExpandResult result = expandFolderVariables(c.folder, testVariables, out, 64, unknown, 16);
+        EXPECT_EQ(result, c.result) << c.folder;
+        EXPECT_STREQ(result == EXPAND_DONE ? out : unknown, c.expected) << c.folder;
+    }
+    // The value takes 43 units: with the terminator it fits 44, not 43.
+    wchar_t out[44], unknown[16];
+    EXPECT_EQ(expandFolderVariables(L"%LONG%", testVariables, out, 44, unknown, 16), EXPAND_DONE);
+    EXPECT_EQ(expandFolderVariables(L"%LONG%", testVariables, out, 43, unknown, 16), EXPAND_TOO_LONG);
+    EXPECT_EQ(expandFolderVariables(L"%LONG%\\x", testVariables, out, 44, unknown, 16), EXPAND_TOO_LONG);
 }
 
 TEST(TargetFolder, ResolvedFolderMustFit)

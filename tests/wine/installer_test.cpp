@@ -225,7 +225,7 @@ TEST(Installer, NoProgramAfterARunThatDidNotWriteEveryEntry)
         bool programWritten;  // setup.exe was extracted before the run ended
     } cases[] = {
         {"damaged entry after the program", true, false, 0, L" /AUTO TARGET", 1, true},
-        {"entry kept at the overwrite question", false, true, IDNO, L" /AUTO TARGET", 0, true},
+        {"entry kept at the overwrite question", false, true, IDNO, L" /AUTO TARGET", 3, true},
         {"cancel at the overwrite question", false, true, IDCANCEL, L" /AUTO TARGET", 2, true},
         {"dialog closed without extracting", false, false, 0, L"", 0, false},
     };
