@@ -238,7 +238,7 @@ void extractEntry()
     uint32_t length = (uint32_t)wcslen(entryPath);
     if (length > 0 && (entryPath[length - 1] == L'/' || entryPath[length - 1] == L'\\')) {
         createFolders();
-        logEvent(L"written", entryPath);
+        logEvent(L"folder", entryPath);
         // Whatever a folder entry holds or declares, its data is no record: it is passed over.
         passOverEntryData();
     } else {

@@ -1,6 +1,7 @@
 // The log of a run (/LOG=path): one UTF-8 line per event, written as it happens, so that a script can
 // read what a run did without a window. Lines begin with what happened:
-//   written PATH            an entry was written (a folder entry: its folder made or found)
+//   written PATH            a file entry was written
+//   folder PATH             a folder entry's folder was made, or was there
 //   kept PATH               an existing file was kept at the overwrite question
 //   refused NAME            an entry's name or file was refused; the message line after it says why
 //   cancelled PATH          the run stopped in the middle of this entry; nothing of it was left behind

@@ -65,9 +65,9 @@ std::wstring joined(const std::vector<std::wstring>& texts)
 // other window goes to onWindow, by default: the main dialog is left alone (automatic mode drives it, and
 // the usual Close would race it), a message box gets its first button.
 RunResult runAuto(const std::wstring& exe, const std::wstring& target, const std::wstring& password = L"",
-                  const Answer& onWindow = nullptr, DWORD timeoutMs = 30000)
+                  const Answer& onWindow = nullptr, DWORD timeoutMs = 30000, const std::wstring& more = L"")
 {
-    return runProgram(exe, L" /AUTO " + quote(target.substr(0, target.size() - 1)),
+    return runProgram(exe, L" /AUTO " + quote(target.substr(0, target.size() - 1)) + more,
                       [&](const SeenWindow& w, HWND h) -> int {
                           if (onWindow && !isPasswordDialog(w))
                               return onWindow(w, h);
@@ -904,6 +904,7 @@ TEST(Interactive, CancelQuestionWhileWriting)
         SCOPED_TRACE(answer == IDYES ? "Yes" : "No");
         std::wstring target = scratchFolder(L"cancel-doel");
         std::wstring bigPath = target + L"big.bin";
+        std::wstring log = scratchFolder(L"cancel-log") + L"run.log";
         uint64_t sizeAtClick = 0;
         int questions = 0;
         RunResult run = runAuto(exe, target, L"", [&](const SeenWindow& w, HWND h) -> int {
@@ -923,7 +924,7 @@ TEST(Interactive, CancelQuestionWhileWriting)
             EXPECT_EQ(GetWindowLongW(GetDlgItem(h, IDNO), GWL_STYLE) & BS_TYPEMASK, BS_DEFPUSHBUTTON)
                 << "No is the default";
             return answer;
-        }, 120000);
+        }, 120000, L" /LOG=" + quote(log));
         ASSERT_FALSE(run.timedOut) << narrow(run.describe());
         EXPECT_EQ(questions, 1) << narrow(run.describe());
         ASSERT_LT(sizeAtClick, bigSize) << "the click came too late to test anything";
@@ -931,6 +932,9 @@ TEST(Interactive, CancelQuestionWhileWriting)
         if (answer == IDYES) {
             EXPECT_FALSE(exists(bigPath)) << "nothing of the cancelled entry stays";
             EXPECT_FALSE(exists(target + L"na.txt"));
+            std::vector<uint8_t> bytes = readWhole(log);
+            std::string text(bytes.begin(), bytes.end());
+            EXPECT_NE(text.find("cancelled " + narrow(bigPath) + "\r\nexit code 2\r\n"), std::string::npos) << text;
         } else {
             // Whole and, since the run ended without a box, with the right CRC.
             EXPECT_EQ(sizeOf(bigPath), bigSize);
