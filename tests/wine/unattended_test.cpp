@@ -173,6 +173,23 @@ TEST(Silent, FailuresEndTheRunWithTheirCode)
     }
 }
 
+// The started file hands the work to a copy in the temporary folder; when there is none, the started file
+// itself stays silent and logs why.
+TEST(Silent, NoPrivateCopyIsLoggedWithoutAWindow)
+{
+    Sfx s = makeSfx(L"no-copy", L"");
+    if (HasFatalFailure())
+        return;
+    std::wstring environment = environmentWith({{L"TMP", L"C:\\no\\such\\folder"}, {L"TEMP", L"C:\\no\\such\\folder"}});
+    RunResult run = runSilently(s, silentArgs(s), environment);
+    EXPECT_EQ(run.exitCode, 1u) << narrow(run.describe());
+    std::vector<std::string> log = logLines(s.log);
+    EXPECT_TRUE(hasLine(log, "message 1070 Kan geen tijdelijke kopie")) << joined(log);
+    ASSERT_FALSE(log.empty());
+    EXPECT_EQ(log.back(), "exit code 1");
+    EXPECT_FALSE(exists(s.target));
+}
+
 TEST(Help, SwitchesAreShownAndNothingIsExtracted)
 {
     Sfx s = makeSfx(L"help", L"--auto");
