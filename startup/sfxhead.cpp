@@ -201,16 +201,16 @@ static void showSwitches()
 
 static bool showStartupMessage()
 {
-    UINT buttons = MB_OK;
-    if (parameterBlock.flags & SFXF_STARTUP_ASK)
-        buttons = (parameterBlock.flags & SFXF_STARTUP_OKCANCEL) ? MB_OKCANCEL : MB_YESNO;
-    const wchar_t* caption = ((parameterBlock.flags & SFXF_HAS_CAPTION) && headerCaption[0])
-                                 ? headerCaption : loadText(IDS_CAPTION);
     // In silent mode the message is logged and the run goes on, as if the user had said yes.
     if (silentMode) {
         logMessage(0, startupText);
         return true;
     }
+    UINT buttons = MB_OK;
+    if (parameterBlock.flags & SFXF_STARTUP_ASK)
+        buttons = (parameterBlock.flags & SFXF_STARTUP_OKCANCEL) ? MB_OKCANCEL : MB_YESNO;
+    const wchar_t* caption = ((parameterBlock.flags & SFXF_HAS_CAPTION) && headerCaption[0])
+                                 ? headerCaption : loadText(IDS_CAPTION);
     int answer = messageBox(nullptr, 0, startupText, caption, MB_TASKMODAL | buttons);
     if (answer == IDNO || answer == IDCANCEL)
         return false;
@@ -253,9 +253,8 @@ int runStub(wchar_t* commandLine)
     if (setjmp(unwindPoint) != 0)
         return runOutcome;
     loadPayload();
-    const wchar_t* caption = loadText(IDS_CAPTION);
     if (!checkEntryPoint()) {
-        messageBox(mainDialogWindow, IDS_ZIP_DAMAGED, loadText(IDS_ZIP_DAMAGED), caption, MB_ICONERROR);
+        messageBox(mainDialogWindow, IDS_ZIP_DAMAGED, loadText(IDS_ZIP_DAMAGED), loadText(IDS_CAPTION), MB_ICONERROR);
         return OUTCOME_FAILED;
     }
 
@@ -267,15 +266,15 @@ int runStub(wchar_t* commandLine)
         return OUTCOME_SUCCESS;
     }
     if (scan.infoFound) {
-        messageBox(nullptr, 0, infoText, caption, MB_OK);
+        messageBox(nullptr, 0, infoText, loadText(IDS_CAPTION), MB_OK);
         return OUTCOME_SUCCESS;
     }
     if (LOBYTE(LOWORD(systemVersion)) < 4) {
-        messageBox(nullptr, IDS_NEEDS_WIN32, loadText(IDS_NEEDS_WIN32), caption, MB_OK);
+        messageBox(nullptr, IDS_NEEDS_WIN32, loadText(IDS_NEEDS_WIN32), loadText(IDS_CAPTION), MB_OK);
         return OUTCOME_FAILED;
     }
     if (parameterBlock.completeMarker == 0) {
-        messageBox(nullptr, IDS_INCOMPLETE_FILE, loadText(IDS_INCOMPLETE_FILE), caption, MB_ICONERROR);
+        messageBox(nullptr, IDS_INCOMPLETE_FILE, loadText(IDS_INCOMPLETE_FILE), loadText(IDS_CAPTION), MB_ICONERROR);
         return OUTCOME_FAILED;
     }
 
