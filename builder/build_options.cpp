@@ -312,21 +312,21 @@ struct InputGuard {
 // Refuses to write target into the folder being packed (the next build would pack the result, and the
 // file may replace one of the folder's own) or over the input archive itself. Links on either side are
 // resolved, a link at target included: writing would go where it points.
-static void refuseWritingIntoInput(const fs::path& target, const InputGuard& input)
+static void refuseWritingIntoInput(const fs::path& target, const std::string& output, const InputGuard& input)
 {
     if (input.real.empty())
         return;
     const fs::path resolved = resolvedPath(target);
+    const std::string what = pathToUtf8(target) == output ? output : pathToUtf8(target) + " (a disk of " + output + ")";
     if (input.folder) {
         if (pathLiesWithin(resolved.parent_path(), input.real, hostIgnoresCase()))
-            throw BuildError("refusing to write " + pathToUtf8(target) + " inside the folder being packed, "
-                             + input.given + " (write it elsewhere)");
+            throw BuildError("refusing to write " + what + " inside the folder being packed, " + input.given
+                             + " (write it elsewhere)");
         return;
     }
     std::error_code error;
     if (resolved == input.real || fs::equivalent(target, input.real, error))
-        throw BuildError("refusing to write " + pathToUtf8(target) + ": it is the input archive " + input.given
-                         + " itself");
+        throw BuildError("refusing to write " + what + ": it is the input archive " + input.given + " itself");
 }
 
 // One folder per disk beside the output, each named by its label, holding that disk's files. Nothing is
@@ -338,8 +338,8 @@ static void writeSpannedSet(const fs::path& output, const SpannedSet& set, bool 
     const std::string volumeName = zipVolumes ? zipVolumeName(programName) : programName;
     for (size_t i = 0; i < set.volumes.size(); i++) {
         fs::path disk = folder / pathFromUtf8(diskLabel((uint32_t)i + 1));
-        refuseWritingIntoInput(disk / pathFromUtf8(programName), input);
-        refuseWritingIntoInput(disk / pathFromUtf8(volumeName), input);
+        refuseWritingIntoInput(disk / pathFromUtf8(programName), pathToUtf8(output), input);
+        refuseWritingIntoInput(disk / pathFromUtf8(volumeName), pathToUtf8(output), input);
     }
     for (size_t i = 0; i < set.volumes.size(); i++) {
         fs::path disk = folder / pathFromUtf8(diskLabel((uint32_t)i + 1));
@@ -440,10 +440,9 @@ static void build(const BuildOptions& o, const std::string& toolFolder)
         throw UsageError("--exclude and --follow-links apply to folder input only, not to a .zip file");
     std::string reason;
     input.real = realPath(inputPath, &reason);
-    if (o.span == 0)
-        refuseWritingIntoInput(pathFromUtf8(o.output), input);
-    else
-        refuseWritingIntoInput(pathFromUtf8(o.output).parent_path() / pathFromUtf8(diskLabel(1)) / "x", input);
+    // A spanned set's disk folders go beside the output: inside the input when its folder is. The disks'
+    // own files are checked again before they are written (writeSpannedSet).
+    refuseWritingIntoInput(pathFromUtf8(o.output), o.output, input);
 
     fs::path stubPath = o.stub.empty() ? pathFromUtf8(toolFolder) / "aksfx32.exe" : pathFromUtf8(o.stub);
     std::vector<uint8_t> stub = customisedStub(o, stubPath, readStub(o, stubPath));
