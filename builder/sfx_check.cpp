@@ -95,22 +95,20 @@ static void reportResources(const std::vector<uint8_t>& file, std::string& r)
     try {
         std::vector<Resource> resources = readResources(file);
         r += "  " + iconGroupLine(resources) + "\n";
-        bool version = false, manifest = false;
+        const Resource* version = nullptr;
+        const Resource* manifest = nullptr;
         for (const Resource& res : resources) {
-            if (res.type.isNumber(RES_TYPE_VERSION) && !version) {
-                version = true;
-                for (const std::string& line : versionLines(res.data))
-                    r += "  version: " + line + "\n";
-            }
-            if (res.type.isNumber(RES_TYPE_MANIFEST) && !manifest) {
-                manifest = true;
-                r += "  execution level: " + executionLevel(res.data) + "\n";
-            }
+            if (res.type.isNumber(RES_TYPE_VERSION) && !version)
+                version = &res;
+            if (res.type.isNumber(RES_TYPE_MANIFEST) && !manifest)
+                manifest = &res;
         }
-        if (!version)
+        if (version)
+            for (const std::string& line : versionLines(version->data))
+                r += "  version: " + line + "\n";
+        else
             r += "  version: none\n";
-        if (!manifest)
-            r += "  execution level: (no manifest: asInvoker)\n";
+        r += "  execution level: " + (manifest ? executionLevel(manifest->data) : "(no manifest: asInvoker)") + "\n";
     } catch (const BuildError& e) {
         r += "  not readable: " + std::string(e.what()) + "\n";
     }
