@@ -79,8 +79,9 @@ TEST(WindowsBuildTool, OutputInsideTheInputIsRefused)
     for (const auto& c : cases) {
         ToolRun r = runTool(program, stub + L" -o " + quote(c.output) + L" " + quote(dir + L"app"));
         EXPECT_EQ(r.status, c.status) << narrow(c.output) << ": " << r.output;
-        if (c.status == 1)
+        if (c.status == 1) {
             EXPECT_NE(r.output.find("inside the folder being packed"), std::string::npos) << r.output;
+        }
     }
     EXPECT_EQ(readWhole(app + L"setup.exe").size(), std::string("the application's own setup").size());
     EXPECT_FALSE(exists(dir + L"app\\NEW"));
