@@ -171,12 +171,12 @@ struct Item {
     fs::file_status status;
 };
 
-static Item examine(const fs::path& path, const std::string& name)
+static Item examine(const fs::path& path, const std::string& name, const fs::path& expectedReal)
 {
     Item item;
     item.path = path;
     item.name = name;
-    item.link = isLink(path);
+    item.link = isLink(path, expectedReal);
     if (item.link)
         item.target = realPath(path, &item.problem);
     std::error_code error;
@@ -247,7 +247,7 @@ static void addFolder(const fs::path& folder, const std::string& prefix, Walk* w
     std::sort(items.begin(), items.end());
 
     for (const auto& entry : items) {
-        Item item = examine(entry.second, prefix + entry.first);
+        Item item = examine(entry.second, prefix + entry.first, walk->realChain.back() / entry.second.filename());
         const bool isFolder = fs::is_directory(item.status);
         if (isExcluded(walk->options.excludes, item.name, isFolder, walk->options.excludeStyle))
             continue;

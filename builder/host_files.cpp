@@ -14,6 +14,7 @@
 
 #include "build_error.h"
 #include "host_files.h"
+#include "path_guards.h"
 #include "unicode_text.h"
 
 namespace fs = std::filesystem;
@@ -183,7 +184,7 @@ fs::path realPath(const fs::path& path, std::string* reason)
     return fs::path(buffer);
 }
 
-bool isLink(const fs::path& path)
+bool isLink(const fs::path& path, const fs::path& expectedReal)
 {
     WIN32_FIND_DATAW found;
     HANDLE h = FindFirstFileW(path.c_str(), &found);
@@ -191,8 +192,12 @@ bool isLink(const fs::path& path)
         return false;
     FindClose(h);
     // Name surrogates (symbolic links, junctions) stand for another item; other reparse points (cloud
-    // placeholders, deduplicated files) are the file itself.
-    return (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) && IsReparseTagNameSurrogate(found.dwReserved0);
+    // placeholders, deduplicated files) are the file itself. Wine names no tag (0) for a link.
+    if (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
+        return found.dwReserved0 == 0 || IsReparseTagNameSurrogate(found.dwReserved0);
+    std::string reason;
+    fs::path real = realPath(path, &reason);
+    return !real.empty() && !(pathLiesWithin(real, expectedReal, true) && pathLiesWithin(expectedReal, real, true));
 }
 
 bool hostIgnoresCase()
@@ -244,7 +249,7 @@ fs::path realPath(const fs::path& path, std::string* reason)
     return result;
 }
 
-bool isLink(const fs::path& path)
+bool isLink(const fs::path& path, const fs::path&)
 {
     struct stat st;
     return lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);

@@ -37,8 +37,11 @@ std::filesystem::path realPath(const std::filesystem::path& path, std::string* r
 std::filesystem::path resolvedPath(const std::filesystem::path& path);
 
 // Whether the item itself (not what it points to) is a symbolic link, or on Windows a junction or
-// another name-surrogate reparse point.
-bool isLink(const std::filesystem::path& path);
+// another name-surrogate reparse point. expectedReal is the real path the item has when it is no link:
+// the real path of its folder and its own name. Windows needs it: Wine lists a link to a folder with the
+// reparse attribute but no tag, and a link to a file as a plain file, so there an item whose resolved
+// path is another than expectedReal counts as a link too.
+bool isLink(const std::filesystem::path& path, const std::filesystem::path& expectedReal);
 
 // Whether names of this system's files compare without regard to letter case (Windows).
 bool hostIgnoresCase();

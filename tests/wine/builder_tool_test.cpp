@@ -114,3 +114,31 @@ TEST(WindowsBuildTool, WarnsAboutUnixPathsAndExcludesAsWindowsDoes)
     EXPECT_EQ(r.output.find("readme"), std::string::npos) << r.output;
     EXPECT_NE(r.output.find("2 entries: 2 ok, 0 damaged"), std::string::npos) << r.output;
 }
+
+// Links made on the Linux side, which Wine shows as a folder with the reparse attribute but no tag, or as
+// a plain file: both are links here too. One that leads out of the folder is refused without
+// --follow-links and packed with it; one inside is packed as its folder.
+TEST(WindowsBuildTool, FolderLinksFollowTheRule)
+{
+    const std::wstring root = buildProgram(L"fixtures\\builder-links\\");
+    ASSERT_TRUE(exists(root + L"in\\a.txt")) << "the fixture step make_builder_link_fixture.sh has not run";
+    std::wstring dir = scratchFolder(L"tool-links");
+    const std::wstring program = buildProgram(L"aksfx-build.exe");
+    const std::wstring stub = L"--stub " + quote(buildProgram(L"aksfx32.exe"));
+    ToolRun r = runTool(program, stub + L" -o " + quote(dir + L"refused.exe") + L" " + quote(root + L"in"));
+    EXPECT_EQ(r.status, 1u) << r.output;
+    EXPECT_NE(r.output.find("in\\f.txt is a symbolic link to "), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("outside the folder being packed"), std::string::npos) << r.output;
+    EXPECT_FALSE(exists(dir + L"refused.exe"));
+    r = runTool(program, stub + L" --exclude f.txt -o " + quote(dir + L"refused.exe") + L" " + quote(root + L"in"));
+    EXPECT_EQ(r.status, 1u) << r.output;
+    EXPECT_NE(r.output.find("in\\o is a symbolic link to "), std::string::npos) << r.output;
+
+    r = runTool(program, stub + L" --follow-links -o " + quote(dir + L"followed.exe") + L" " + quote(root + L"in"));
+    ASSERT_EQ(r.status, 0u) << r.output;
+    r = runTool(program, L"--test " + quote(dir + L"followed.exe"));
+    EXPECT_EQ(r.status, 0u) << r.output;
+    for (const char* line : {"  \"e/\"  folder: ok", "  \"e/inner.txt\"  1 bytes", "  \"f.txt\"  1 bytes",
+                             "  \"o/x.txt\"  1 bytes", "8 entries: 8 ok"})
+        EXPECT_NE(r.output.find(line), std::string::npos) << line << "\n" << r.output;
+}
