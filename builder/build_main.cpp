@@ -10,7 +10,7 @@
 static int runWithArguments(const std::vector<std::string>& args)
 {
     std::string errorLine;
-    int status = runTool(args, pathToUtf8(ownExecutableFolder()), std::cout, &errorLine);
+    int status = runTool(args, pathToUtf8(ownExecutableFolder()), std::cout, &errorLine, &std::cerr);
     std::cout.flush();
     if (!errorLine.empty())
         std::cerr << "aksfx-build: " << errorLine << std::endl;

@@ -8,9 +8,11 @@
 #include <new>
 
 #include "../startup/payload_format.h"
+#include "archive_check.h"
 #include "build_error.h"
 #include "folder_packer.h"
 #include "host_files.h"
+#include "path_guards.h"
 #include "run_program.h"
 #include "sfx_check.h"
 #include "unicode_text.h"
@@ -20,10 +22,17 @@ namespace fs = std::filesystem;
 
 enum : unsigned long long { OUTPUT_SPAN_LIMIT = 0x80000000ull };
 
+#ifdef _WIN32
+static const bool WINDOWS_TOOL = true;
+#else
+static const bool WINDOWS_TOOL = false;
+#endif
+
 const char* helpText()
 {
     return "usage: aksfx-build [options] -o OUTPUT.exe INPUT   INPUT: a .zip file or a folder\n"
-           "       aksfx-build --inspect FILE.exe\n"
+           "       aksfx-build --inspect FILE.exe [--password TEXT]\n"
+           "       aksfx-build --test FILE [--password TEXT]         FILE: a self-extracting file or a .zip\n"
            "\n"
            "  --stub FILE          stub to use (default: aksfx32.exe beside this tool)\n"
            "  --folder TEXT        default target folder (header text 1)\n"
@@ -39,6 +48,11 @@ const char* helpText()
            "  --crc after-headers|full|none   range of the header CRC (default after-headers)\n"
            "  --encrypt PASSWORD   folder input: traditional ZIP encryption of every file (ASCII password)\n"
            "  --store              folder input: store instead of deflate\n"
+           "  --exclude PATTERN    folder input: leave out what PATTERN matches, in the style of .gitignore\n"
+           "                       ('*' and '?' within a name, '**' across folders, a trailing '/' for\n"
+           "                       folders only, a leading or inner '/' anchors at INPUT); repeatable\n"
+           "  --follow-links       folder input: pack what symbolic links to places outside INPUT point\n"
+           "                       to (without it such links are refused)\n"
            "  --level N            folder input: deflate level, 1 (fastest) to 12 (smallest; default 10);\n"
            "                       a tool built with zlib instead of libdeflate treats 10-12 as 9\n"
            "  --span BYTES         write a spanned set for removable disks of BYTES each: one folder per\n"
@@ -58,8 +72,14 @@ const char* helpText()
            "                       fixed version numbers), ProductVersion (default: FileVersion),\n"
            "                       ProductName, CompanyName, FileDescription, LegalCopyright, Comments, ...\n"
            "  --admin              the manifest asks for administrator rights (requireAdministrator)\n"
-           "  --inspect FILE.exe   print the parameter block, flags, header texts and the start-up checks;\n"
-           "                       exit status 1 when a check fails\n"
+           "  --silent             SFXF_SILENT: run silently by default: no window and no message box\n"
+           "  --inspect FILE.exe   print the parameter block, flags, header texts, the start-up checks, the\n"
+           "                       entries with their data checked, icon, version resource, execution\n"
+           "                       level and signature; exit status 1 when a check fails\n"
+           "  --test FILE          decode every entry of FILE and check its size and CRC-32; one line\n"
+           "                       per entry and a summary; exit status 1 on any damage\n"
+           "  --password TEXT      with --test or --inspect: check encrypted entries with this password\n"
+           "                       (without it their data is not checked)\n"
            "\n"
            "Header CRC ranges: after-headers runs from the section table to the archive, so the file can\n"
            "still be signed (signing changes only the checksum and the certificate entry before that range,\n"
@@ -105,12 +125,18 @@ BuildOptions parseCommandLine(const std::vector<std::string>& args)
             o.help = true;
         } else if (a == "--inspect") {
             o.inspectPath = value();
+        } else if (a == "--test") {
+            o.testPath = value();
+        } else if (a == "--password") {
+            o.testPassword = value();
+            o.passwordGiven = true;
         } else if (a == "-o") {
             o.output = value();
         } else if (a == "--stub") {
             o.stub = value();
         } else if (a == "--folder") {
-            o.settings.folder = textArgument(a, value());
+            o.folderText = value();
+            o.settings.folder = textArgument(a, o.folderText);
             given.push_back(a);
         } else if (a == "--message") {
             o.settings.message = textArgument(a, value());
@@ -204,6 +230,16 @@ BuildOptions parseCommandLine(const std::vector<std::string>& args)
         } else if (a == "--admin") {
             o.custom.administrator = true;
             given.push_back(a);
+        } else if (a == "--silent") {
+            o.settings.flags |= SFXF_SILENT;
+            given.push_back(a);
+        } else if (a == "--exclude") {
+            o.excludes.push_back(parseExcludePattern(value(), hostExcludeStyle()));
+            if (o.excludes.size() == 1)
+                given.push_back(a);
+        } else if (a == "--follow-links") {
+            o.followLinks = true;
+            given.push_back(a);
         } else if (a.size() > 1 && a[0] == '-') {
             throw UsageError("unknown option " + a);
         } else {
@@ -212,11 +248,22 @@ BuildOptions parseCommandLine(const std::vector<std::string>& args)
     }
     if (o.help)
         return o;
+    // --inspect FILE and --test FILE take no other option but --password.
+    const size_t readingArgs = 2 + (o.passwordGiven ? 2 : 0);
+    if (!o.inspectPath.empty() && !o.testPath.empty())
+        throw UsageError("--inspect and --test go one at a time");
     if (!o.inspectPath.empty()) {
-        if (args.size() != 2)
-            throw UsageError("--inspect takes only the file to inspect");
+        if (args.size() != readingArgs)
+            throw UsageError("--inspect takes only the file to inspect (and --password)");
         return o;
     }
+    if (!o.testPath.empty()) {
+        if (args.size() != readingArgs)
+            throw UsageError("--test takes only the file to test (and --password)");
+        return o;
+    }
+    if (o.passwordGiven)
+        throw UsageError("--password goes with --test or --inspect (--encrypt sets the password of a new file)");
     if (positional.size() != 1)
         throw UsageError(positional.empty() ? "no INPUT given" : "more than one INPUT given: " + positional[1]);
     o.input = positional[0];
@@ -255,12 +302,45 @@ std::string zipVolumeName(const std::string& programName)
     return stem + (lower ? ".zip" : ".ZIP");
 }
 
-// One folder per disk beside the output, each named by its label, holding that disk's files.
-static void writeSpannedSet(const fs::path& output, const SpannedSet& set, bool zipVolumes)
+// What the tool reads from, resolved, so that nothing it writes lands in it.
+struct InputGuard {
+    std::string given; // as on the command line
+    bool folder;
+    fs::path real;     // empty when the input cannot be resolved (reading it fails later)
+};
+
+// Refuses to write target into the folder being packed (the next build would pack the result, and the
+// file may replace one of the folder's own) or over the input archive itself. Links on either side are
+// resolved, a link at target included: writing would go where it points.
+static void refuseWritingIntoInput(const fs::path& target, const std::string& output, const InputGuard& input)
+{
+    if (input.real.empty())
+        return;
+    const fs::path resolved = resolvedPath(target);
+    const std::string what = pathToUtf8(target) == output ? output : pathToUtf8(target) + " (a disk of " + output + ")";
+    if (input.folder) {
+        if (pathLiesWithin(resolved.parent_path(), input.real, hostIgnoresCase()))
+            throw BuildError("refusing to write " + what + " inside the folder being packed, " + input.given
+                             + " (write it elsewhere)");
+        return;
+    }
+    std::error_code error;
+    if (resolved == input.real || fs::equivalent(target, input.real, error))
+        throw BuildError("refusing to write " + what + ": it is the input archive " + input.given + " itself");
+}
+
+// One folder per disk beside the output, each named by its label, holding that disk's files. Nothing is
+// written before every file's place has been checked against the input.
+static void writeSpannedSet(const fs::path& output, const SpannedSet& set, bool zipVolumes, const InputGuard& input)
 {
     const fs::path folder = output.parent_path();
     const std::string programName = pathToUtf8(output.filename());
     const std::string volumeName = zipVolumes ? zipVolumeName(programName) : programName;
+    for (size_t i = 0; i < set.volumes.size(); i++) {
+        fs::path disk = folder / pathFromUtf8(diskLabel((uint32_t)i + 1));
+        refuseWritingIntoInput(disk / pathFromUtf8(programName), pathToUtf8(output), input);
+        refuseWritingIntoInput(disk / pathFromUtf8(volumeName), pathToUtf8(output), input);
+    }
     for (size_t i = 0; i < set.volumes.size(); i++) {
         fs::path disk = folder / pathFromUtf8(diskLabel((uint32_t)i + 1));
         std::error_code error;
@@ -300,21 +380,32 @@ static std::vector<uint8_t> customisedStub(const BuildOptions& o, const fs::path
     }
 }
 
-static void build(const BuildOptions& o, const std::string& toolFolder)
+static std::vector<uint8_t> readStub(const BuildOptions& o, const fs::path& stubPath)
 {
-    fs::path stubPath = o.stub.empty() ? pathFromUtf8(toolFolder) / "aksfx32.exe" : pathFromUtf8(o.stub);
-    std::vector<uint8_t> stub = customisedStub(o, stubPath, readWholeFile(stubPath));
+    std::vector<uint8_t> bytes;
+    std::string reason;
+    if (tryReadWholeFile(stubPath, &bytes, &reason))
+        return bytes;
+    if (o.stub.empty())
+        throw BuildError("cannot read the stub aksfx32.exe at " + pathToUtf8(stubPath)
+                         + " (its default place, beside this tool): " + reason + "; --stub FILE names another");
+    throw BuildError("cannot read the stub (aksfx32.exe) given with --stub, " + pathToUtf8(stubPath) + ": " + reason
+                     + "; --stub FILE names another");
+}
 
-    fs::path inputPath = pathFromUtf8(o.input);
-    std::error_code error;
+static ZipArchive readInput(const BuildOptions& o, const InputGuard& input)
+{
+    const fs::path inputPath = pathFromUtf8(o.input);
     ZipArchive archive;
-    if (fs::is_directory(inputPath, error)) {
+    if (input.folder) {
         FolderPackOptions pack;
         pack.store = o.store;
         if (o.level != 0)
             pack.level = o.level;
         pack.encrypt = o.encrypt;
         pack.password = o.password;
+        pack.excludes = o.excludes;
+        pack.followLinks = o.followLinks;
         try {
             archive = packFolder(inputPath, pack);
         } catch (const UsageError&) {
@@ -322,16 +413,41 @@ static void build(const BuildOptions& o, const std::string& toolFolder)
         } catch (const BuildError& e) {
             throw BuildError(o.input + ": " + e.what());
         }
-    } else {
-        if (o.encrypt || o.store || o.level != 0)
-            throw UsageError("--encrypt, --store and --level apply to folder input only, not to a .zip file");
-        std::vector<uint8_t> bytes = readWholeFile(inputPath);
-        try {
-            archive = readZipArchive(bytes);
-        } catch (const BuildError& e) {
-            throw BuildError(o.input + ": " + e.what());
-        }
+        if (archive.entries.empty())
+            throw BuildError(o.input + ": nothing to pack: the folder holds no files or folders"
+                             + std::string(o.excludes.empty() ? "" : " that --exclude leaves in"));
+        return archive;
     }
+    std::vector<uint8_t> bytes = readWholeFile(inputPath);
+    try {
+        archive = readZipArchive(bytes);
+    } catch (const BuildError& e) {
+        throw BuildError(o.input + ": " + e.what());
+    }
+    if (archive.entries.empty())
+        throw BuildError(o.input + ": nothing to pack: the archive holds no entries");
+    return archive;
+}
+
+static void build(const BuildOptions& o, const std::string& toolFolder)
+{
+    fs::path inputPath = pathFromUtf8(o.input);
+    std::error_code error;
+    InputGuard input{o.input, fs::is_directory(inputPath, error), fs::path()};
+    if (!input.folder && (o.encrypt || o.store || o.level != 0))
+        throw UsageError("--encrypt, --store and --level apply to folder input only, not to a .zip file");
+    if (!input.folder && (!o.excludes.empty() || o.followLinks))
+        throw UsageError("--exclude and --follow-links apply to folder input only, not to a .zip file");
+    std::string reason;
+    input.real = realPath(inputPath, &reason);
+    // A spanned set's disk folders go beside the output: inside the input when its folder is. The disks'
+    // own files are checked again before they are written (writeSpannedSet).
+    refuseWritingIntoInput(pathFromUtf8(o.output), o.output, input);
+
+    fs::path stubPath = o.stub.empty() ? pathFromUtf8(toolFolder) / "aksfx32.exe" : pathFromUtf8(o.stub);
+    std::vector<uint8_t> stub = customisedStub(o, stubPath, readStub(o, stubPath));
+
+    ZipArchive archive = readInput(o, input);
     if (o.settings.flags & SFXF_RUN_AFTER)
         checkRunProgram(o.settings.runCommand, archive);
     std::vector<uint8_t> result;
@@ -350,13 +466,25 @@ static void build(const BuildOptions& o, const std::string& toolFolder)
         throw;
     }
     if (o.span != 0)
-        writeSpannedSet(pathFromUtf8(o.output), set, o.zipVolumes);
+        writeSpannedSet(pathFromUtf8(o.output), set, o.zipVolumes, input);
     else
         writeWholeFile(pathFromUtf8(o.output), result);
 }
 
+std::vector<std::string> pathWarnings(const BuildOptions& o, bool windowsTool)
+{
+    std::vector<std::string> warnings;
+    std::string w = outputPathWarning(o.output, windowsTool);
+    if (!w.empty())
+        warnings.push_back(w);
+    w = folderTextWarning(o.folderText);
+    if (!w.empty())
+        warnings.push_back(w);
+    return warnings;
+}
+
 int runTool(const std::vector<std::string>& args, const std::string& toolFolder, std::ostream& out,
-            std::string* errorLine)
+            std::string* errorLine, std::ostream* warnings)
 {
     errorLine->clear();
     try {
@@ -365,11 +493,29 @@ int runTool(const std::vector<std::string>& args, const std::string& toolFolder,
             out << helpText();
             return 0;
         }
+        const std::string* password = o.passwordGiven ? &o.testPassword : nullptr;
+        if (!o.testPath.empty()) {
+            std::vector<uint8_t> file = readWholeFile(pathFromUtf8(o.testPath));
+            TestOutcome t;
+            try {
+                t = testArchiveFile(file, password);
+            } catch (const UsageError& e) {
+                throw UsageError(o.testPath + ": " + e.what());
+            } catch (const BuildError& e) {
+                throw BuildError(o.testPath + ": " + e.what());
+            }
+            out << t.report;
+            if (!t.failure.empty()) {
+                *errorLine = o.testPath + ": " + t.failure;
+                return 1;
+            }
+            return 0;
+        }
         if (!o.inspectPath.empty()) {
             InspectResult r;
             std::vector<uint8_t> file = readWholeFile(pathFromUtf8(o.inspectPath));
             try {
-                r = inspectSelfExtractor(file);
+                r = inspectSelfExtractor(file, password);
             } catch (const BuildError& e) {
                 throw BuildError(o.inspectPath + ": " + e.what());
             }
@@ -380,6 +526,9 @@ int runTool(const std::vector<std::string>& args, const std::string& toolFolder,
             }
             return 0;
         }
+        if (warnings)
+            for (const std::string& w : pathWarnings(o, WINDOWS_TOOL))
+                *warnings << "warning: " << w << "\n";
         build(o, toolFolder);
         return 0;
     } catch (const UsageError& e) {

@@ -18,6 +18,7 @@
 #include "../decode/crc32.h"
 #include "build_error.h"
 #include "host_files.h"
+#include "path_guards.h"
 #include "unicode_text.h"
 #include "windows_names.h"
 
@@ -149,10 +150,93 @@ struct FileJob {
     uint32_t dosDateTime;
 };
 
+// What the walk carries down: the resolved input folder, and the resolved folders from it down to the one
+// being listed (a folder met again among them is a loop).
+struct Walk {
+    const FolderPackOptions& options;
+    fs::path realRoot;
+    std::vector<fs::path> realChain;
+    ZipArchive* archive;
+    std::vector<FileJob>* jobs;
+};
+
+// What one item of a folder stands for once links are resolved. For a link, target is its resolved
+// path, empty when it points nowhere (then problem says why).
+struct Item {
+    fs::path path;
+    std::string name; // inside the archive, without the '/' of a folder
+    bool link = false;
+    fs::path target;
+    std::string problem;
+    fs::file_status status;
+};
+
+static Item examine(const fs::path& path, const std::string& name, const fs::path& expectedReal)
+{
+    Item item;
+    item.path = path;
+    item.name = name;
+    item.link = isLink(path, expectedReal);
+    if (item.link)
+        item.target = realPath(path, &item.problem);
+    std::error_code error;
+    item.status = fs::status(path, error); // follows links; an error leaves status_type::none
+    if (error && !item.link)
+        throw BuildError("cannot read " + pathToUtf8(path) + ": " + error.message());
+    return item;
+}
+
+// The link rule (folder_packer.h); throws for a link that may not be packed.
+static void checkLink(const Item& item, const Walk& walk)
+{
+    if (item.target.empty())
+        throw BuildError(pathToUtf8(item.path) + " is a symbolic link that points nowhere (" + item.problem + ")");
+    if (!walk.options.followLinks && !pathLiesWithin(item.target, walk.realRoot, hostIgnoresCase()))
+        throw BuildError(pathToUtf8(item.path) + " is a symbolic link to " + pathToUtf8(item.target)
+                         + ", outside the folder being packed (--follow-links packs what it points to)");
+}
+
+static void addFolder(const fs::path& folder, const std::string& prefix, Walk* walk);
+
+static void addFolderEntry(const Item& item, Walk* walk)
+{
+    const fs::path real = item.link ? item.target : walk->realChain.back() / item.path.filename();
+    for (const fs::path& above : walk->realChain)
+        if (above == real)
+            throw BuildError(pathToUtf8(item.path) + " leads back to " + pathToUtf8(real)
+                             + ", a folder that holds it (a loop of symbolic links)");
+    std::string name = item.name + '/';
+    checkName(name);
+    ZipEntry e;
+    e.name = name;
+    e.flags = isAscii(name) ? 0 : ZIP_FLAG_UTF8;
+    uint32_t dosTime = fileDosDateTime(item.path);
+    e.time = (uint16_t)dosTime;
+    e.date = (uint16_t)(dosTime >> 16);
+    e.versionMadeBy = MADE_BY_UNIX_20;
+    e.externalAttributes = FOLDER_ATTRIBUTES;
+    walk->archive->entries.push_back(std::move(e));
+    walk->realChain.push_back(real);
+    addFolder(item.path, name, walk);
+    walk->realChain.pop_back();
+}
+
+static void addFileEntry(const Item& item, Walk* walk)
+{
+    checkName(item.name);
+    std::error_code error;
+    uintmax_t size = fs::file_size(item.path, error);
+    if (error)
+        throw BuildError("cannot read " + pathToUtf8(item.path) + ": " + error.message());
+    if (size >= ZIP_SIZE_LIMIT)
+        throw BuildError(pathToUtf8(item.path) + " is 2 GiB or larger");
+    walk->jobs->push_back(FileJob{walk->archive->entries.size(), item.path, item.name, fileDosDateTime(item.path)});
+    walk->archive->entries.emplace_back();
+}
+
 // Adds the items of one folder (prefix: its name inside the archive, empty or ending in '/'): folder
 // entries at once, file entries as empty places with a job that fills them.
-static void addFolder(const fs::path& folder, const std::string& prefix, ZipArchive* archive,
-                      std::vector<FileJob>* jobs)
+static void addFolder(const fs::path& folder, const std::string& prefix, Walk* walk)
 {
     std::vector<std::pair<std::string, fs::path>> items;
     std::error_code error;
@@ -162,39 +246,20 @@ static void addFolder(const fs::path& folder, const std::string& prefix, ZipArch
         throw BuildError("cannot list " + pathToUtf8(folder) + ": " + error.message());
     std::sort(items.begin(), items.end());
 
-    for (const auto& item : items) {
-        const fs::path& path = item.second;
-        std::string name = prefix + item.first;
-        // status() follows symbolic links; a link loop ends at the name length limit.
-        fs::file_status status = fs::status(path, error);
-        if (error)
-            throw BuildError("cannot read " + pathToUtf8(path) + ": " + error.message());
-        if (fs::is_directory(status)) {
-            name += '/';
-            checkName(name);
-            ZipEntry e;
-            e.name = name;
-            e.flags = isAscii(name) ? 0 : ZIP_FLAG_UTF8;
-            uint32_t dosTime = fileDosDateTime(path);
-            e.time = (uint16_t)dosTime;
-            e.date = (uint16_t)(dosTime >> 16);
-            e.versionMadeBy = MADE_BY_UNIX_20;
-            e.externalAttributes = FOLDER_ATTRIBUTES;
-            archive->entries.push_back(std::move(e));
-            addFolder(path, name, archive, jobs);
-        } else if (fs::is_regular_file(status)) {
-            checkName(name);
-            uintmax_t size = fs::file_size(path, error);
-            if (error)
-                throw BuildError("cannot read " + pathToUtf8(path) + ": " + error.message());
-            if (size >= ZIP_SIZE_LIMIT)
-                throw BuildError(pathToUtf8(path) + " is 2 GiB or larger");
-            jobs->push_back(FileJob{archive->entries.size(), path, name, fileDosDateTime(path)});
-            archive->entries.emplace_back();
-        } else {
-            throw BuildError(pathToUtf8(path) + " is neither a file nor a folder");
-        }
-        if (archive->entries.size() > ZIP_MAX_ENTRIES)
+    for (const auto& entry : items) {
+        Item item = examine(entry.second, prefix + entry.first, walk->realChain.back() / entry.second.filename());
+        const bool isFolder = fs::is_directory(item.status);
+        if (isExcluded(walk->options.excludes, item.name, isFolder, walk->options.excludeStyle))
+            continue;
+        if (item.link)
+            checkLink(item, *walk);
+        if (isFolder)
+            addFolderEntry(item, walk);
+        else if (fs::is_regular_file(item.status))
+            addFileEntry(item, walk);
+        else
+            throw BuildError(pathToUtf8(item.path) + " is neither a file nor a folder");
+        if (walk->archive->entries.size() > ZIP_MAX_ENTRIES)
             throw BuildError("more than 65534 items: the archive would need ZIP64");
     }
 }
@@ -253,7 +318,12 @@ ZipArchive packFolder(const fs::path& root, const FolderPackOptions& options)
     buildCrcTable();
     ZipArchive archive;
     std::vector<FileJob> jobs;
-    addFolder(root, std::string(), &archive, &jobs);
+    std::string reason;
+    fs::path realRoot = realPath(root, &reason);
+    if (realRoot.empty())
+        throw BuildError("cannot read " + pathToUtf8(root) + ": " + reason);
+    Walk walk{options, realRoot, {realRoot}, &archive, &jobs};
+    addFolder(root, std::string(), &walk);
     // A Linux folder may hold a.txt and A.TXT: one file on Windows. Refused before any file is read.
     std::vector<std::string> names;
     for (const ZipEntry& e : archive.entries)

@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "exclude_rules.h"
 #include "zip_model.h"
 
 // Compression levels of --level: 1 (fastest) to 12 (smallest). With libdeflate every level is its own;
@@ -36,10 +37,24 @@ struct FolderPackOptions {
     unsigned workers = 0; // threads that deflate files; 0 = one per hardware thread
     bool encrypt = false;
     std::string password; // bytes used as the key; must be ASCII (the stub reads the typed one in the ANSI code page)
+    std::vector<ExcludePattern> excludes; // --exclude: items left out, with everything below them
+    ExcludeStyle excludeStyle = hostExcludeStyle();
+    bool followLinks = false;             // --follow-links: pack what links outside the folder point to
 };
 
+// Symbolic links (and on Windows junctions) are never stored as links: the self-extracting file cannot
+// make them. Every link is resolved to its final target, and:
+// - a link that points nowhere (dangling, or a loop of links) is refused with its path;
+// - a link whose target lies outside the folder is refused with its path, unless followLinks;
+// - otherwise the link is packed as what it points to: a file with that file's contents, a folder with
+//   that folder's tree, under the link's own name;
+// - a folder reached a second time on the way down (a link to a folder that holds it) is a loop and is
+//   refused with its path; the number of entries bounds what links to other folders can copy.
+// Excluded items are passed over before any of this, so an excluded link is never followed.
+//
 // Throws BuildError for an unreadable item, a file of 2 GiB or more, a name the stub refuses, two names
-// that are one file or folder on Windows, or more entries than an end record without ZIP64 counts.
+// that are one file or folder on Windows, a refused link, or more entries than an end record without
+// ZIP64 counts.
 ZipArchive packFolder(const std::filesystem::path& root, const FolderPackOptions& options);
 
 // One file entry from its contents (also used by the tests to make small archives).

@@ -15,6 +15,9 @@ std::string pathToUtf8(const std::filesystem::path& path);
 
 // Both throw BuildError ("cannot read PATH: reason").
 std::vector<uint8_t> readWholeFile(const std::filesystem::path& path);
+// The same without throwing for a file that cannot be read: false, with the reason ("No such file or
+// directory") in *reason.
+bool tryReadWholeFile(const std::filesystem::path& path, std::vector<uint8_t>* bytes, std::string* reason);
 // The file's first limit bytes, or all of it when it is shorter: for a file that is refused when it is
 // larger than limit - 1 bytes, without holding more of it.
 std::vector<uint8_t> readFileStart(const std::filesystem::path& path, size_t limit);
@@ -23,6 +26,25 @@ void writeWholeFile(const std::filesystem::path& path, const std::vector<uint8_t
 // Last modification time of a file or folder as a DOS date (high 16 bits) and time (low 16 bits) in
 // local time, clamped to the DOS range 1980-2107. Throws BuildError when the time cannot be read.
 uint32_t fileDosDateTime(const std::filesystem::path& path);
+
+// The path of an existing file or folder with every symbolic link (and on Windows junction), "." and ".."
+// resolved, absolute. Empty, with the reason in *reason, when it cannot be resolved: it does not exist,
+// a link on the way points nowhere, or links form a loop.
+std::filesystem::path realPath(const std::filesystem::path& path, std::string* reason);
+
+// realPath of a path that need not exist: the nearest existing folder above it resolved, and the rest
+// of the path (which holds no links, since it does not exist) appended and normalised.
+std::filesystem::path resolvedPath(const std::filesystem::path& path);
+
+// Whether the item itself (not what it points to) is a symbolic link, or on Windows a junction or
+// another name-surrogate reparse point. expectedReal is the real path the item has when it is no link:
+// the real path of its folder and its own name. Windows needs it: Wine lists a link to a folder with the
+// reparse attribute but no tag, and a link to a file as a plain file, so there an item whose resolved
+// path is another than expectedReal counts as a link too.
+bool isLink(const std::filesystem::path& path, const std::filesystem::path& expectedReal);
+
+// Whether names of this system's files compare without regard to letter case (Windows).
+bool hostIgnoresCase();
 
 // Folder of the running executable; empty when it cannot be found.
 std::filesystem::path ownExecutableFolder();

@@ -4,8 +4,11 @@
 
 #include "../decode/crc32.h"
 #include "../startup/payload_format.h"
+#include "archive_check.h"
 #include "build_error.h"
 #include "pe_image.h"
+#include "pe_resources.h"
+#include "resource_report.h"
 #include "sfx_writer.h"
 #include "unicode_text.h"
 #include "zip_model.h"
@@ -29,6 +32,7 @@ std::string flagNames(uint32_t flags)
         {SFXF_EXE_VOLUMES, "SFXF_EXE_VOLUMES"},             {SFXF_SETUP_TITLE, "SFXF_SETUP_TITLE"},
         {SFXF_STARTUP_ASK, "SFXF_STARTUP_ASK"},             {SFXF_STARTUP_OKCANCEL, "SFXF_STARTUP_OKCANCEL"},
         {SFXF_RUN_AFTER, "SFXF_RUN_AFTER"},                 {SFXF_RUN_WAIT, "SFXF_RUN_WAIT"},
+        {SFXF_SILENT, "SFXF_SILENT"},
     };
     std::string out;
     uint32_t rest = flags;
@@ -61,7 +65,66 @@ static bool readHeaderTexts(const uint8_t* data, uint32_t length, std::u16string
     return true;
 }
 
-InspectResult inspectSelfExtractor(const std::vector<uint8_t>& file)
+// The entries and their data check; adds to failed what does not check out.
+static void reportEntries(const std::vector<uint8_t>& file, uint32_t archiveOffset, bool listable,
+                          const std::string& whyNot, const std::string* password, std::string& r,
+                          std::vector<std::string>& failed)
+{
+    r += "entries\n";
+    if (!listable) {
+        r += "  not listed: " + whyNot + "\n";
+        return;
+    }
+    try {
+        ArchiveCheck check = checkArchive(file, archiveOffset, password);
+        for (const std::string& line : check.lines)
+            r += line + "\n";
+        r += "  " + check.summary() + "\n";
+        if (check.damaged != 0)
+            failed.push_back("entry data (" + check.firstDamage + ")");
+    } catch (const BuildError& e) {
+        r += "  FAILED: " + std::string(e.what()) + "\n";
+        failed.push_back("archive (" + std::string(e.what()) + ")");
+    }
+}
+
+// Resources and signature: shown, not checked (the stub reads neither).
+static void reportResources(const std::vector<uint8_t>& file, std::string& r)
+{
+    r += "resources\n";
+    try {
+        std::vector<Resource> resources = readResources(file);
+        r += "  " + iconGroupLine(resources) + "\n";
+        const Resource* version = nullptr;
+        const Resource* manifest = nullptr;
+        for (const Resource& res : resources) {
+            if (res.type.isNumber(RES_TYPE_VERSION) && !version)
+                version = &res;
+            if (res.type.isNumber(RES_TYPE_MANIFEST) && !manifest)
+                manifest = &res;
+        }
+        if (version)
+            for (const std::string& line : versionLines(version->data))
+                r += "  version: " + line + "\n";
+        else
+            r += "  version: none\n";
+        r += "  execution level: " + (manifest ? executionLevel(manifest->data) : "(no manifest: asInvoker)") + "\n";
+    } catch (const BuildError& e) {
+        r += "  not readable: " + std::string(e.what()) + "\n";
+    }
+    try {
+        PeLayout pe = parsePe(file);
+        if (pe.certificateSize != 0)
+            r += "  signature: present (a certificate table of " + std::to_string(pe.certificateSize) + " bytes at "
+                 + hex(pe.certificateOffset) + ")\n";
+        else
+            r += "  signature: none\n";
+    } catch (const BuildError&) {
+        r += "  signature: unknown (PE headers not readable)\n";
+    }
+}
+
+InspectResult inspectSelfExtractor(const std::vector<uint8_t>& file, const std::string* password)
 {
     buildCrcTable();
     InspectResult result;
@@ -140,6 +203,7 @@ InspectResult inspectSelfExtractor(const std::vector<uint8_t>& file)
         r += "  entry point:     FAILED (the PE header does not hold " + hex(entryPoint) + ")\n";
         failed.push_back("entry point");
     }
+    bool endRecordFailed = false;
     if (flags & SFXF_SPANNED) {
         r += "  end record:      not checked (spanned set)\n";
     } else if (endRecordOffset == 0) {
@@ -151,6 +215,7 @@ InspectResult inspectSelfExtractor(const std::vector<uint8_t>& file)
         } else {
             r += "  end record:      FAILED (no end record signature at " + hex(endRecordOffset) + ")\n";
             failed.push_back("end record");
+            endRecordFailed = true;
         }
     }
 
@@ -165,6 +230,16 @@ InspectResult inspectSelfExtractor(const std::vector<uint8_t>& file)
     } catch (const BuildError&) {
         r += "  PE headers:      not readable\n";
     }
+
+    std::string whyNot;
+    if (flags & SFXF_SPANNED)
+        whyNot = "the archive of a spanned set lies on its disks";
+    else if (completeMarker == 0 || archiveOffset == 0)
+        whyNot = "the file holds no archive";
+    else if (endRecordFailed)
+        whyNot = "the end record check failed";
+    reportEntries(file, archiveOffset, whyNot.empty(), whyNot, password, r, failed);
+    reportResources(file, r);
 
     for (const std::string& f : failed)
         result.failures += (result.failures.empty() ? "" : ", ") + f;

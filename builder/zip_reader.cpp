@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "../decode/cipher.h"
 #include "../startup/payload_format.h"
 #include "build_error.h"
 #include "unicode_text.h"
@@ -85,16 +86,7 @@ static void refuseRecordSignatures(const std::string& bytes, const std::string& 
     }
 }
 
-// One entry as the central directory and its local header describe it, before any of its data is read.
-struct FoundEntry {
-    ZipEntry entry;          // all but the data
-    std::string storedName;  // the central header's name bytes, before any conversion
-    size_t centralIndex;
-    uint32_t compressedSize;
-    uint64_t localOffset;    // corrected for a prefix
-    uint64_t dataStart;
-    uint64_t recordEnd;      // the entry takes [localOffset, recordEnd): header, name, extra, data, descriptor
-};
+typedef ZipEntryPlace FoundEntry;
 
 static void checkEntryFields(const ZipEntry& e, uint32_t compressedSize, uint32_t localOffset, uint16_t diskStart)
 {
@@ -236,51 +228,68 @@ static void readLocalRecord(const std::vector<uint8_t>& b, uint64_t centralStart
     f->recordEnd = dataEnd + (streamed ? descriptorLength(b, *f, dataEnd, centralStart) : 0);
 }
 
-// Decodes the entry's data, compares it with the headers, and only then copies it. Entries with
-// traditional encryption cannot be decoded: ZIP input carries no password. For them only what needs no
-// password is checked (the 12-byte encryption header is there; stored data is that header plus the
-// declared size); their CRC and sizes are checked by the stub after decrypting. A folder entry is
-// written with no data; its data may only decode to nothing (some producers store a folder as an empty
-// deflate stream).
-static void takeEntryData(const std::vector<uint8_t>& b, FoundEntry* f)
+// Decodes the entry's data and compares it with the headers. Entries with traditional encryption cannot be
+// decoded without the password, which ZIP input does not carry: for them only what needs no password is
+// checked (the 12-byte encryption header is there; stored data is that header plus the declared size);
+// their CRC and sizes are checked by the stub after decrypting. With a password (--test, --inspect) they
+// are decrypted first, and the header's check byte must fit. A folder entry's data may only decode to
+// nothing (some producers store a folder as an empty deflate stream).
+std::string entryDataProblem(const std::vector<uint8_t>& b, const FoundEntry& f, const std::string* password)
 {
-    ZipEntry& e = f->entry;
+    const ZipEntry& e = f.entry;
     const std::string name = quoted(e.name);
-    const uint8_t* data = b.data() + f->dataStart;
-    const size_t size = f->compressedSize;
+    const uint8_t* data = b.data() + f.dataStart;
+    size_t size = f.compressedSize;
     const bool folder = isFolderEntryName(e.name);
     const bool encrypted = (e.flags & ZIP_FLAG_ENCRYPTED) != 0;
 
+    std::vector<uint8_t> plain;
     if (encrypted) {
         if (e.method == ZIP_METHOD_STORED && !folder && size != (uint64_t)e.uncompressedSize + ENCRYPTION_HEADER_SIZE)
-            throw BuildError(MALFORMED + "stored encrypted entry " + name + " holds " + std::to_string(size)
-                             + " bytes, not its encryption header and " + std::to_string(e.uncompressedSize));
-    } else {
-        DecodedData d = decodeEntryData(e.method, data, size, e.uncompressedSize);
-        switch (d.outcome) {
-        case DecodeOutcome::PastDeclaredSize:
-            if (folder)
-                throw BuildError(MALFORMED + "folder entry " + name + " holds data");
-            throw BuildError(MALFORMED + "entry " + name + " decodes to more than its declared "
-                             + std::to_string(e.uncompressedSize) + " bytes");
-        case DecodeOutcome::Damaged:
-            throw BuildError(MALFORMED + "the deflate data of entry " + name + " is damaged");
-        case DecodeOutcome::CutShort:
-            throw BuildError(MALFORMED + "the deflate data of entry " + name + " ends before its last block");
-        case DecodeOutcome::TrailingBytes:
-            throw BuildError(MALFORMED + "entry " + name + " has " + std::to_string(d.trailingBytes)
-                             + " bytes after the end of its deflate data");
-        case DecodeOutcome::Complete:
-            break;
-        }
-        if (d.size != e.uncompressedSize)
-            throw BuildError(MALFORMED + "entry " + name + " decodes to " + std::to_string(d.size)
-                             + " bytes but declares " + std::to_string(e.uncompressedSize));
-        if (d.crc != e.crc)
-            throw BuildError(MALFORMED + "entry " + name + " has CRC-32 " + hex32(d.crc) + " but declares "
-                             + hex32(e.crc));
+            return "stored encrypted entry " + name + " holds " + std::to_string(size)
+                   + " bytes, not its encryption header and " + std::to_string(e.uncompressedSize);
+        if (!password)
+            return "";
+        plain.assign(data, data + size);
+        initKeys(password->c_str());
+        decryptBuffer(plain.data(), (uint32_t)plain.size());
+        wipeKeys();
+        if (plain[ENCRYPTION_HEADER_SIZE - 1] != encryptionCheckByte(e.flags, e.crc, e.time))
+            return "the password does not fit entry " + name + " (its check byte differs)";
+        data = plain.data() + ENCRYPTION_HEADER_SIZE;
+        size -= ENCRYPTION_HEADER_SIZE;
     }
-    if (folder) {
+    DecodedData d = decodeEntryData(e.method, data, size, e.uncompressedSize);
+    switch (d.outcome) {
+    case DecodeOutcome::PastDeclaredSize:
+        if (folder)
+            return "folder entry " + name + " holds data";
+        return "entry " + name + " decodes to more than its declared " + std::to_string(e.uncompressedSize) + " bytes";
+    case DecodeOutcome::Damaged:
+        return "the deflate data of entry " + name + " is damaged";
+    case DecodeOutcome::CutShort:
+        return "the deflate data of entry " + name + " ends before its last block";
+    case DecodeOutcome::TrailingBytes:
+        return "entry " + name + " has " + std::to_string(d.trailingBytes) + " bytes after the end of its deflate data";
+    case DecodeOutcome::Complete:
+        break;
+    }
+    if (d.size != e.uncompressedSize)
+        return "entry " + name + " decodes to " + std::to_string(d.size) + " bytes but declares "
+               + std::to_string(e.uncompressedSize);
+    if (d.crc != e.crc)
+        return "entry " + name + " has CRC-32 " + hex32(d.crc) + " but declares " + hex32(e.crc);
+    return "";
+}
+
+// Checks the entry's data and only then copies it; a folder entry is written with no data.
+static void takeEntryData(const std::vector<uint8_t>& b, FoundEntry* f)
+{
+    std::string problem = entryDataProblem(b, *f, nullptr);
+    if (!problem.empty())
+        throw BuildError(MALFORMED + problem);
+    ZipEntry& e = f->entry;
+    if (isFolderEntryName(e.name)) {
         e.method = ZIP_METHOD_STORED;
         e.flags &= ~(uint16_t)(ZIP_FLAG_ENCRYPTED | ZIP_FLAG_DESCRIPTOR);
         e.crc = 0;
@@ -288,10 +297,10 @@ static void takeEntryData(const std::vector<uint8_t>& b, FoundEntry* f)
         e.data.clear();
         return;
     }
-    e.data.assign(data, data + size);
+    e.data.assign(b.begin() + f->dataStart, b.begin() + f->dataStart + f->compressedSize);
 }
 
-ZipArchive readZipArchive(const std::vector<uint8_t>& b)
+ZipDirectory readZipDirectory(const std::vector<uint8_t>& b)
 {
     const size_t end = findEndRecord(b);
     const uint8_t* rec = &b[end];
@@ -365,6 +374,16 @@ ZipArchive readZipArchive(const std::vector<uint8_t>& b)
         names.push_back(f.entry.name);
     checkNamesAreDistinctOnWindows(names);
 
+    ZipDirectory directory;
+    directory.entries = std::move(found);
+    directory.comment = comment;
+    return directory;
+}
+
+ZipArchive readZipArchive(const std::vector<uint8_t>& b)
+{
+    ZipDirectory directory = readZipDirectory(b);
+    std::vector<FoundEntry>& found = directory.entries;
     // The entries now take disjoint parts of the file, so their data together is no larger than it.
     ZipArchive archive;
     archive.centralOrder.resize(found.size());
@@ -373,6 +392,6 @@ ZipArchive readZipArchive(const std::vector<uint8_t>& b)
         archive.centralOrder[found[i].centralIndex] = i;
         archive.entries.push_back(std::move(found[i].entry));
     }
-    archive.comment = comment;
+    archive.comment = directory.comment;
     return archive;
 }

@@ -27,6 +27,7 @@
 #define AKSFX_ZIP_READER_H
 
 #include <stdint.h>
+#include <string>
 #include <vector>
 
 #include "zip_model.h"
@@ -36,5 +37,31 @@
 // strong encryption, an encrypted central directory, over-long or unsafe names, sizes of 2^31 or more.
 // Holds at most the input's size in entry data besides the input itself.
 ZipArchive readZipArchive(const std::vector<uint8_t>& bytes);
+
+// One entry as the central directory and its local header describe it, before any of its data is read.
+struct ZipEntryPlace {
+    ZipEntry entry;          // all but the data
+    std::string storedName;  // the central header's name bytes, before any conversion
+    size_t centralIndex;
+    uint32_t compressedSize;
+    uint64_t localOffset;    // corrected for a prefix
+    uint64_t dataStart;
+    uint64_t recordEnd;      // the entry takes [localOffset, recordEnd): header, name, extra, data, descriptor
+};
+
+// The first stage of readZipArchive: every check that reads no entry data. Entries in local-header
+// order (the stub's). Throws BuildError as readZipArchive does.
+struct ZipDirectory {
+    std::vector<ZipEntryPlace> entries;
+    std::string comment;
+};
+ZipDirectory readZipDirectory(const std::vector<uint8_t>& bytes);
+
+// The second stage, for one entry of that directory: what is wrong with its data, as one sentence that
+// names the entry; empty when it decodes to exactly its declared size and CRC. An entry with the
+// traditional encryption is decrypted with *password when one is given (its check byte must fit);
+// without one only what needs no password is checked.
+std::string entryDataProblem(const std::vector<uint8_t>& bytes, const ZipEntryPlace& place,
+                             const std::string* password);
 
 #endif

@@ -85,7 +85,7 @@ ZipArchive oneFileArchive()
     e.name = "setup.exe";
     e.data = {'M', 'Z'};
     e.uncompressedSize = 2;
-    e.crc = 0x0B6F7C0F;
+    e.crc = 0x8FB09B5D; // CRC-32 of "MZ"
     a.entries.push_back(e);
     a.centralOrder = {0};
     return a;
