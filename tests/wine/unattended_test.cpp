@@ -173,6 +173,17 @@ TEST(Silent, FailuresEndTheRunWithTheirCode)
     }
 }
 
+// A file built with --silent runs so without a switch, into the folder it was built with.
+TEST(Silent, BuiltInWithoutASwitch)
+{
+    Sfx s = makeSfx(L"built-in", L"--silent --folder target");
+    if (HasFatalFailure())
+        return;
+    RunResult run = runSilently(s, L"");
+    EXPECT_EQ(run.exitCode, 0u) << narrow(run.describe());
+    EXPECT_TRUE(exists(s.target + L"\\bin\\data.bin"));
+}
+
 // The started file hands the work to a copy in the temporary folder; when there is none, the started file
 // itself stays silent and logs why.
 TEST(Silent, NoPrivateCopyIsLoggedWithoutAWindow)
