@@ -76,10 +76,7 @@ INT_PTR promptForPassword()
         copyText(path, WORK_PATH_UNITS, runSwitches.passwordPath);
         if (!runSwitches.passwordPathCut && resolveTargetFolder(path, WORK_PATH_UNITS) && readPasswordFile(path))
             return PASSWORD_GIVEN;
-        static wchar_t text[LOADED_TEXT_UNITS + WORK_PATH_UNITS];
-        if (formatText(text, LOADED_TEXT_UNITS + WORK_PATH_UNITS, loadText(IDS_CANNOT_READ_PASSWORD), path) < 0)
-            internalError(SFX_MODULE_NAME, __LINE__);
-        return passwordFailed(IDS_CANNOT_READ_PASSWORD, text);
+        return passwordFailed(IDS_CANNOT_READ_PASSWORD, formatPathMessage(IDS_CANNOT_READ_PASSWORD, path));
     }
     if (silentMode)
         return passwordFailed(IDS_NO_PASSWORD, loadText(IDS_NO_PASSWORD));

@@ -110,6 +110,14 @@ const wchar_t* formatMessageText(int line, const wchar_t* format, ...)
     return messageText;
 }
 
+const wchar_t* formatPathMessage(int id, const wchar_t* path)
+{
+    static wchar_t text[LOADED_TEXT_UNITS + WORK_PATH_UNITS];
+    if (formatText(text, LOADED_TEXT_UNITS + WORK_PATH_UNITS, loadText(id), path) < 0)
+        internalError(SFX_MODULE_NAME, __LINE__);
+    return text;
+}
+
 void windowNotMade()
 {
     runOutcome = OUTCOME_FAILED;

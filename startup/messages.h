@@ -49,6 +49,10 @@ void windowNotMade();
 // Formats a message into messageText; a result of 500 units or more is an internal error at line.
 const wchar_t* formatMessageText(int line, const wchar_t* format, ...);
 
+// Formats string id with its one %s, a path of up to a working path's length (longer than messageText
+// holds), into a buffer of its own.
+const wchar_t* formatPathMessage(int id, const wchar_t* path);
+
 #define SFX_MODULE_NAME L"sfxhead"
 
 #endif

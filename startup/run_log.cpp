@@ -52,6 +52,8 @@ void logEvent(const wchar_t* kind, const wchar_t* text)
 
 void logMessage(int id, const wchar_t* text)
 {
+    if (logFile == INVALID_HANDLE_VALUE)
+        return;
     wchar_t kind[24];
     formatText(kind, 24, L"message %d", id);
     logEvent(kind, text);

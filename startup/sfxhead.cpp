@@ -118,15 +118,6 @@ void readSwitches(wchar_t* arguments)
     silentMode = (runSwitches.silent || (parameterBlock.flags & SFXF_SILENT)) ? 1 : 0;
 }
 
-// A box about a path named on the command line, which may be longer than a message holds.
-static void tellAboutPath(int id, const wchar_t* path)
-{
-    static wchar_t text[LOADED_TEXT_UNITS + WORK_PATH_UNITS];
-    if (formatText(text, LOADED_TEXT_UNITS + WORK_PATH_UNITS, loadText(id), path) < 0)
-        internalError(SFX_MODULE_NAME, __LINE__);
-    messageBox(mainDialogWindow, id, text, loadText(IDS_CAPTION), MB_ICONERROR);
-}
-
 bool startRunLog()
 {
     if (!runSwitches.logPath[0] && !runSwitches.logPathCut)
@@ -135,7 +126,7 @@ bool startRunLog()
     copyText(path, WORK_PATH_UNITS, runSwitches.logPath);
     if (!runSwitches.logPathCut && resolveTargetFolder(path, WORK_PATH_UNITS) && openRunLog(path))
         return true;
-    tellAboutPath(IDS_CANNOT_LOG, path);
+    showMessage(IDS_CANNOT_LOG, formatPathMessage(IDS_CANNOT_LOG, path), MB_ICONERROR);
     return false;
 }
 
