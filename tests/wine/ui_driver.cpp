@@ -235,12 +235,24 @@ RunResult runProgram(const std::wstring& exe, const std::wstring& args, const An
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process = {};
     std::wstring environmentCopy = environment;
-    if (!CreateProcessW(exe.c_str(), &commandLine[0], nullptr, nullptr, FALSE,
-                        environment.empty() ? 0 : CREATE_UNICODE_ENVIRONMENT,
-                        environment.empty() ? nullptr : &environmentCopy[0],
-                        workDir.empty() ? nullptr : workDir.c_str(), &startup, &process)) {
+    // A file written a moment ago may still be held by the system on a busy machine: a sharing
+    // violation is tried again, a bounded number of times.
+    bool started = false;
+    DWORD error = 0;
+    for (int attempt = 0; attempt < 40 && !started; attempt++) {
+        started = CreateProcessW(exe.c_str(), &commandLine[0], nullptr, nullptr, FALSE,
+                                 environment.empty() ? 0 : CREATE_UNICODE_ENVIRONMENT,
+                                 environment.empty() ? nullptr : &environmentCopy[0],
+                                 workDir.empty() ? nullptr : workDir.c_str(), &startup, &process) != 0;
+        error = started ? 0 : GetLastError();
+        if (!started && error != ERROR_SHARING_VIOLATION && error != ERROR_ACCESS_DENIED)
+            break;
+        if (!started)
+            Sleep(50);
+    }
+    if (!started) {
         result.exitCode = 0xFFFFFFFF;
-        result.seen.push_back({L"(CreateProcess failed)", exe, L"", {}, 0});
+        result.seen.push_back({L"(CreateProcess failed, error " + std::to_wstring(error) + L")", exe, L"", {}, 0});
         return result;
     }
     CloseHandle(process.hThread);
